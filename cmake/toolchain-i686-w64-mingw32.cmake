@@ -1,0 +1,12 @@
+# Cross toolchain for the 32-bit deliverables.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(KRN_MINGW_PREFIX i686-w64-mingw32)
+# The win32 thread model: no winpthread in the deliverables.
+set(CMAKE_C_COMPILER ${KRN_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${KRN_MINGW_PREFIX}-g++-win32)
+set(CMAKE_RC_COMPILER ${KRN_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KRN_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
