@@ -1,5 +1,6 @@
 // Result codes of the update procedure; the exit status of update.exe carries them bit for bit.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 const uint32_t UPDATE_OK = 0;
