@@ -1,1 +1,36 @@
-// Placeholder: filled in by the work that builds this part.
+// The injected file faults that tests switch on; the programs never set them.
+#include "file_faults.h"
+#include <string.h>
+
+// Set by tests around the operation they want to break; null otherwise.
+FileFaults* gFileFaults = nullptr;
+
+static bool PathMatches(const char* path, const char* pattern) {
+    return pattern && pattern[0] && path && strstr(path, pattern);
+}
+
+bool FaultOnOpenRead(const char* path) {
+    return gFileFaults && PathMatches(path, gFileFaults->failOpenRead);
+}
+
+bool FaultOnCreate(const char* path) {
+    return gFileFaults && PathMatches(path, gFileFaults->failCreate);
+}
+
+bool FaultOnMove(const char* to) {
+    return gFileFaults && PathMatches(to, gFileFaults->failMove);
+}
+
+uint32_t FaultWriteCount(uint32_t count) {
+    if (!gFileFaults) return count;
+    gFileFaults->writes++;
+    if (gFileFaults->shortWriteAt && gFileFaults->writes == gFileFaults->shortWriteAt)
+        return count / 2;
+    return count;
+}
+
+bool FaultOnFlush() {
+    if (!gFileFaults) return false;
+    gFileFaults->flushes++;
+    return gFileFaults->failFlushAt && gFileFaults->flushes == gFileFaults->failFlushAt;
+}
