@@ -12,10 +12,11 @@ mkdir -p "$(dirname "$prefix")"
 (
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-    wineserver -w
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
   fi
   # Keep the server alive between test programs; a no-op when it runs already.
-  wineserver -p120 >/dev/null 2>&1 &
+  # fd 9 is closed for it, or the server would hold the lock for good.
+  wineserver -p120 >/dev/null 2>&1 9>&- &
 ) 9>"$prefix.lock"
 exec /usr/lib/wine/wine64 "$@"
