@@ -1,2 +1,124 @@
-#include <windows.h>
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+// Entry point of update.exe: the single-instance and game guards, the title,
+// the install folder, the user's consent, the progress dialog around the
+// update, and the one message that reports the outcome.
+#include "dialog.h"
+#include "install_folder.h"
+#include "messages.h"
+#include "monitors.h"
+#include "package.h"
+#include "resource.h"
+#include "result_codes.h"
+#include "update_procedure.h"
+#include <commctrl.h>
+#include <string.h>
+
+// Exit statuses of the runs that end before the update procedure.
+const int kExitNotInstalled = -1;
+const int kExitGameRunning = -2;
+const int kExitDeclined = -3;
+const int kExitNoDialog = -4;
+const int kExitNoTitle = -5;
+// A second instance ends silently with this fixed status. It is none of the
+// other statuses, nor a result code (those have the top bit set and the low
+// bits below 8), and nothing reads it; it only tells the case apart.
+const int kExitSecondInstance = -6;
+
+// update.exe runs elevated from wherever it was downloaded, often beside
+// files it did not bring. Allow delay-loaded and LoadLibrary'd DLLs only from
+// System32. Looked up at run time: the call is missing on an unpatched Vista.
+static void RestrictDllSearch() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel) return;
+    FARPROC proc = GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (!proc) return;
+    SetDefaultDllDirectoriesFn setDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
+    setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// The manifest brings no common-controls dependency, so the progress bar
+// class must be registered before the dialog that uses it is created.
+static void RegisterProgressClass() {
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
+}
+
+// Runs with both mutexes held; the dialog is created, used and gone again.
+static int RunWithGameMutex(HINSTANCE instance, int showCommand) {
+    char installFolder[kInstallFolderSize];
+    if (!ReadInstallFolder(installFolder, kCompanyKey, kProductKey)) {
+        ShowWarning(kNotInstalled);
+        return kExitNotInstalled;
+    }
+    if (MessageBoxA(NULL, kAskUpdate, gWindowTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
+        IDYES)
+        return kExitDeclined;
+
+    RegisterProgressClass();
+    gDialog =
+        CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, ProgressDialogProc, 0);
+    if (!gDialog) {
+        ShowWarning(kDialogFailed);
+        return kExitNoDialog;
+    }
+    EnumerateMonitors();
+    // Hidden by its template: first seen already titled and centred.
+    SetWindowTextA(gDialog, gWindowTitle);
+    CentreWindow(gDialog);
+    ShowWindow(gDialog, showCommand);
+
+    uint32_t result = RunUpdate(installFolder);
+
+    if (gDialog) {
+        DestroyWindow(gDialog);
+        gDialog = NULL;
+    }
+    bool warning;
+    const char* text = OutcomeMessage(result, &warning);
+    if (text) {
+        if (warning)
+            ShowWarning(text);
+        else
+            ShowInformation(text);
+    }
+    FreeMonitorList();
+    return (int)result; // the result code bit for bit
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    RestrictDllSearch();
+
+    // The names alone decide: the last error right after creation, never a wait.
+    SetLastError(0);
+    HANDLE updaterMutex = CreateMutexA(NULL, TRUE, kUpdaterMutexName);
+    if (GetLastError() != 0) {
+        if (updaterMutex) CloseHandle(updaterMutex);
+        return kExitSecondInstance;
+    }
+
+    int status;
+    bool titleRead = ReadTitleBlock(gWindowTitle);
+    gWindowTitle[sizeof gWindowTitle - 1] = 0; // a block without a NUL ends at its last byte
+    if (!titleRead) {
+        memcpy(gWindowTitle, kErrorCaption, sizeof kErrorCaption); // with its NUL
+        ShowWarning(kTitleReadFailed);
+        status = kExitNoTitle;
+    } else {
+        // Held to the end so the game cannot start during the update.
+        SetLastError(0);
+        HANDLE gameMutex = CreateMutexA(NULL, TRUE, kGameMutexName);
+        if (GetLastError() != 0) {
+            ShowWarning(kGameRunning);
+            status = kExitGameRunning;
+        } else {
+            status = RunWithGameMutex(instance, showCommand);
+        }
+        if (gameMutex) CloseHandle(gameMutex);
+    }
+
+    if (updaterMutex) CloseHandle(updaterMutex);
+    return status;
+}
