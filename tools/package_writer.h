@@ -21,7 +21,7 @@ struct WriterOptions {
     uint32_t countOverride = 0;      // knob: header count written instead of the real one
     uint32_t listCountOverride = 0;  // knob: list header count instead of the real one
     uint32_t truncateBy = 0;         // knob: cut this many bytes off the end
-    int pastEndEntry = -1;           // knob: this entry's size reaches past the end
+    int pastEndEntry = -1;           // knob: entries[i]'s size reaches past the end
 };
 
 // Builds the bytes of a patch: stub, padding, title, archive. The version list,

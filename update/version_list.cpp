@@ -1,1 +1,277 @@
-// Placeholder: filled in by the work that builds this part.
+// Version lists: reading the installed "KRN.hvl" and the package's list,
+// matching names, and rewriting and pruning the installed list on disk
+// through a flushed temporary file so that a failure leaves the old list whole.
+#include "version_list.h"
+#include "file_system.h"
+#include "strbuf.h"
+#include "text.h"
+#include <stdlib.h>
+#include <string.h>
+
+const char kListMagicV2[8] = {'B', 'H', 'V', '_', 'V', '2', '_', '_'};
+const char kListMagicV1[8] = {'B', 'H', 'V', '_', '_', '_', '_', '_'};
+
+static uint32_t ReadLe32(const unsigned char* p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static void WriteLe32(unsigned char* p, uint32_t v) {
+    p[0] = (unsigned char)v;
+    p[1] = (unsigned char)(v >> 8);
+    p[2] = (unsigned char)(v >> 16);
+    p[3] = (unsigned char)(v >> 24);
+}
+
+static uint32_t HeaderCount(const unsigned char* header) {
+    return ReadLe32(header + 12);
+}
+
+// A path that fills its whole field is cut at the field's last byte, so that
+// every record path in memory is a string.
+static void BoundPaths(VersionRecord* records, uint32_t count) {
+    for (uint32_t i = 0; i < count; i++)
+        records[i].path[kRecordPathSize - 1] = 0;
+}
+
+// True when count records of recordSize bytes behind a header fit in room bytes;
+// checked before anything is allocated, so a wild count never allocates.
+static bool RecordsFit(uint32_t count, uint32_t recordSize, uint64_t room) {
+    return kListHeaderSize + (uint64_t)count * recordSize <= room;
+}
+
+uint32_t ReadInstalledList(InstalledList* list, const char* installFolder) {
+    char path[kMaxPath];
+    if (!FormatText(path, "%s\\KRN.hvl", installFolder)) return UPDATE_E_FAILED;
+    FileObject file;
+    if (!file.OpenRead(path)) return UPDATE_E_FAILED;
+    unsigned char header[kListHeaderSize];
+    // A list shorter than its header or its count is refused here, before
+    // anything is installed, rather than failing the rewrite at the very end.
+    if (file.Read(header, sizeof(header)) != sizeof(header)) return UPDATE_E_FAILED;
+    if (memcmp(header, kListMagicV2, sizeof(kListMagicV2)) != 0) return UPDATE_E_FAILED;
+    uint32_t count = HeaderCount(header);
+    uint32_t size = file.GetSize();
+    if (size == kInvalidSize || !RecordsFit(count, kRecordSize, size)) return UPDATE_E_FAILED;
+    VersionRecord* records = nullptr;
+    if (count) {
+        records = (VersionRecord*)calloc(count, sizeof(VersionRecord));
+        if (!records) return UPDATE_E_FAILED;
+        uint32_t bytes = count * kRecordSize;
+        if (file.Read(records, bytes) != bytes) {
+            free(records);
+            return UPDATE_E_FAILED;
+        }
+        BoundPaths(records, count);
+    }
+    file.Close();
+    free(list->records);
+    memcpy(list->header, header, sizeof(header));
+    list->records = records;
+    list->count = count;
+    list->capacity = count;
+    return UPDATE_OK;
+}
+
+void FreeInstalledList(InstalledList* list) {
+    free(list->records);
+    list->records = nullptr;
+    list->count = 0;
+    list->capacity = 0;
+}
+
+void ReadPackageList(PackageList* list, Package* package, uint32_t index) {
+    list->records = nullptr;
+    list->count = 0;
+    if (index >= package->count || !SeekToEntry(package, index)) return;
+    // The list is read within its entry and within the file, so a count that
+    // cannot be there reads as no list, without a large allocation first.
+    uint64_t start = (uint64_t)package->dataStart + GetEntryOffset(*package, index);
+    uint32_t fileSize = package->file.GetSize();
+    if (fileSize == kInvalidSize || start >= fileSize) return;
+    uint64_t room = GetEntrySize(*package, index);
+    if (room > fileSize - start) room = fileSize - start;
+    unsigned char header[kListHeaderSize];
+    if (room < kListHeaderSize || package->file.Read(header, sizeof(header)) != sizeof(header))
+        return;
+    uint32_t count = HeaderCount(header);
+    bool v2 = memcmp(header, kListMagicV2, sizeof(kListMagicV2)) == 0;
+    bool v1 = memcmp(header, kListMagicV1, sizeof(kListMagicV1)) == 0;
+    if (!v2 && !v1) return;
+    uint32_t recordSize = v2 ? kRecordSize : kV1RecordSize;
+    if (!RecordsFit(count, recordSize, room) || count == 0) return;
+    uint32_t bytes = count * recordSize;
+    unsigned char* block = (unsigned char*)malloc(bytes);
+    if (!block) return;
+    if (package->file.Read(block, bytes) != bytes) {
+        free(block);
+        return;
+    }
+    if (v2) {
+        list->records = (VersionRecord*)block;
+        BoundPaths(list->records, count);
+    } else {
+        VersionRecord* records = (VersionRecord*)calloc(count, sizeof(VersionRecord));
+        if (!records) {
+            free(block);
+            return;
+        }
+        for (uint32_t i = 0; i < count; i++) {
+            const unsigned char* v1Record = block + (size_t)i * kV1RecordSize;
+            CopyField(records[i].path, (const char*)v1Record, kV1PathSize);
+            memcpy(records[i].digest, v1Record + kV1PathSize, kDigestSize);
+        }
+        free(block);
+        list->records = records;
+    }
+    list->count = count;
+}
+
+void FreePackageList(PackageList* list) {
+    free(list->records);
+    list->records = nullptr;
+    list->count = 0;
+}
+
+bool NamesMatch(const char* a, const char* b) {
+    char la[kMaxPath], lb[kMaxPath];
+    // A name too long for a path buffer is no install name; it matches nothing.
+    if (!CopyText(la, a) || !CopyText(lb, b)) return false;
+    LowerName(la);
+    LowerName(lb);
+    return strcmp(la, lb) == 0;
+}
+
+void GetFileNamePart(const char* path, char (&part)[kMaxPath]) {
+    const char* p = path;
+    unsigned char first = (unsigned char)p[0];
+    if (((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) && p[1] == ':') p += 2;
+    const char* start = p;
+    while (*p) {
+        // A double-byte character is one unit: its trail byte may be 0x5C.
+        if (IsLeadByte((unsigned char)*p) && p[1]) {
+            p += 2;
+            continue;
+        }
+        if (*p == '\\' || *p == '/') start = p + 1;
+        p++;
+    }
+    CopyText(part, start);
+}
+
+const VersionRecord* FindByFileName(const PackageList& list, const char* entryName) {
+    for (uint32_t i = 0; i < list.count; i++) {
+        char part[kMaxPath];
+        GetFileNamePart(list.records[i].path, part);
+        if (NamesMatch(part, entryName)) return &list.records[i];
+    }
+    return nullptr;
+}
+
+int FindByPath(const InstalledList& list, const char* path) {
+    for (uint32_t i = 0; i < list.count; i++)
+        if (NamesMatch(list.records[i].path, path)) return (int)i;
+    return -1;
+}
+
+// The record keeps its own path, letter case included; only the digest changes.
+void SetDigest(InstalledList* list, int index, const unsigned char (&digest)[kDigestSize]) {
+    if (index < 0 || (uint32_t)index >= list->count) return;
+    memcpy(list->records[index].digest, digest, kDigestSize);
+}
+
+bool AppendRecord(InstalledList* list, const char* path,
+                  const unsigned char (&digest)[kDigestSize]) {
+    VersionRecord record;
+    memset(&record, 0, sizeof(record));
+    if (!CopyText(record.path, path)) return false;
+    memcpy(record.digest, digest, kDigestSize);
+    if (list->count == list->capacity) {
+        uint32_t capacity = list->capacity ? list->capacity * 2 : 16;
+        if (capacity <= list->capacity) return false;
+        VersionRecord* grown =
+            (VersionRecord*)realloc(list->records, (size_t)capacity * sizeof(VersionRecord));
+        if (!grown) return false;
+        list->records = grown;
+        list->capacity = capacity;
+    }
+    list->records[list->count++] = record;
+    return true;
+}
+
+// Writes header and records to the temporary file, flushes it and moves it
+// over the list. Any failure removes the temporary file and leaves the list.
+static bool ReplaceList(const char* listPath, const char* tempPath, const unsigned char* header,
+                        const VersionRecord* records, uint32_t count) {
+    if (count > (0xFFFFFFFFu - kListHeaderSize) / kRecordSize) return false;
+    FileObject file;
+    if (!file.Create(tempPath)) return false;
+    uint32_t bytes = count * kRecordSize;
+    bool ok = file.Write(header, kListHeaderSize) == kListHeaderSize;
+    if (ok && bytes) ok = file.Write(records, bytes) == bytes;
+    if (ok) ok = file.Flush();
+    file.Close();
+    if (ok) ok = MoveReplace(tempPath, listPath);
+    if (!ok) DeletePath(tempPath);
+    return ok;
+}
+
+static bool ListPaths(const char* installFolder, char (&listPath)[kMaxPath],
+                      char (&tempPath)[kMaxPath]) {
+    return FormatText(listPath, "%s\\KRN.hvl", installFolder) &&
+           FormatText(tempPath, "%s\\KRN.hvl.tmp", installFolder);
+}
+
+uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder) {
+    char listPath[kMaxPath], tempPath[kMaxPath];
+    if (!ListPaths(installFolder, listPath, tempPath)) return UPDATE_E_FAILED;
+    unsigned char header[kListHeaderSize];
+    memcpy(header, list.header, sizeof(header));
+    // A list that was never read from disk has no header yet: a fresh V2 one.
+    if (memcmp(header, kListMagicV2, sizeof(kListMagicV2)) != 0) {
+        memset(header, 0, sizeof(header));
+        memcpy(header, kListMagicV2, sizeof(kListMagicV2));
+    }
+    WriteLe32(header + 12, list.count);
+    if (!ReplaceList(listPath, tempPath, header, list.records, list.count)) return UPDATE_E_FAILED;
+    return UPDATE_OK;
+}
+
+void PruneInstalledList(const char* installFolder) {
+    char listPath[kMaxPath], tempPath[kMaxPath];
+    if (!ListPaths(installFolder, listPath, tempPath)) return;
+    FileObject file;
+    if (!file.OpenRead(listPath)) return;
+    unsigned char header[kListHeaderSize];
+    if (file.Read(header, sizeof(header)) != sizeof(header)) return;
+    if (memcmp(header, kListMagicV2, sizeof(kListMagicV2)) != 0) return;
+    uint32_t count = HeaderCount(header);
+    uint32_t size = file.GetSize();
+    if (size == kInvalidSize || !RecordsFit(count, kRecordSize, size) || count == 0) return;
+    VersionRecord* records = (VersionRecord*)malloc((size_t)count * sizeof(VersionRecord));
+    if (!records) return;
+    uint32_t bytes = count * kRecordSize;
+    if (file.Read(records, bytes) != bytes) {
+        free(records);
+        return;
+    }
+    file.Close();
+    // Kept records are compacted in place, in their order.
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        char relative[kMaxPath], full[kMaxPath];
+        CopyField(relative, records[i].path, kRecordPathSize);
+        if (!FormatText(full, "%s\\%s", installFolder, relative)) {
+            free(records);
+            return;
+        }
+        // Anything that exists, a folder too, keeps its record.
+        if (GetPathAttributes(full) == kInvalidAttributes) continue;
+        if (kept != i) records[kept] = records[i];
+        kept++;
+    }
+    if (kept != count) {
+        WriteLe32(header + 12, kept);
+        ReplaceList(listPath, tempPath, header, records, kept);
+    }
+    free(records);
+}
