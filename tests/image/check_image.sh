@@ -1,0 +1,45 @@
+#!/bin/bash
+# Checks a 32-bit deliverable from outside: size below its limit, i386 GUI
+# image with ASLR and DEP, and imports from system DLLs only (no runtime DLL
+# of ours that an elevated program could pick up from its download folder).
+# Usage: check_image.sh <exe> <size limit in bytes, the file must be below it>
+set -u
+exe="$1"
+limit="$2"
+objdump="${OBJDUMP:-i686-w64-mingw32-objdump}"
+failures=0
+
+fail() {
+    echo "FAIL: $exe: $*"
+    failures=$((failures + 1))
+}
+
+[ -f "$exe" ] || { echo "FAIL: $exe: no such file"; exit 1; }
+headers=$("$objdump" -p "$exe") || { echo "FAIL: $exe: objdump cannot read it"; exit 1; }
+
+size=$(stat -c %s "$exe")
+[ "$size" -lt "$limit" ] || fail "size $size is not below $limit"
+
+grep -q 'file format pei-i386' <<<"$headers" || fail "not an i386 image"
+grep -qE '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "not a Windows GUI program"
+
+characteristics=$(awk '/^DllCharacteristics/ { print $2; exit }' <<<"$headers")
+[ -n "$characteristics" ] || fail "no DllCharacteristics"
+value=$((16#${characteristics:-0}))
+(( value & 0x40 )) || fail "DYNAMIC_BASE missing (DllCharacteristics $characteristics)"
+(( value & 0x100 )) || fail "NX_COMPAT missing (DllCharacteristics $characteristics)"
+
+system_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll advapi32.dll shell32.dll msvcrt.dll ole32.dll oleaut32.dll version.dll ntdll.dll shlwapi.dll comdlg32.dll "
+imports=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$headers")
+[ -n "$imports" ] || fail "no imports found"
+for dll in $imports; do
+    case "$system_dlls" in
+        *" $dll "*) ;;
+        *) fail "imports $dll, which is not a system DLL" ;;
+    esac
+done
+
+if [ "$failures" -eq 0 ]; then
+    echo "ok: $exe: $size bytes (limit $limit), DllCharacteristics $characteristics, imports:" $imports
+fi
+exit $((failures > 0))
