@@ -1,1 +1,222 @@
-// Placeholder: filled in by the work that builds this part.
+// Reading, merging and rewriting the uninstall list "uninst.lst".
+#include "uninstall_list.h"
+#include "file_object.h"
+#include "file_system.h"
+#include "strbuf.h"
+#include "text.h"
+#include <stdlib.h>
+#include <string.h>
+
+static const char kUninstallName[] = "uninst.lst";
+
+// FNV-1a over the lowered bytes.
+static uint32_t HashText(const char* s) {
+    uint32_t h = 2166136261u;
+    for (const unsigned char* p = (const unsigned char*)s; *p; p++)
+        h = (h ^ *p) * 16777619u;
+    return h;
+}
+
+// Keeps at most one entry per bucket on average; false when memory runs out.
+static bool GrowBuckets(UninstallGroup* group) {
+    uint32_t n = group->bucketCount ? group->bucketCount * 2 : 64;
+    if (n < group->bucketCount) return false;
+    UninstallEntry** buckets = (UninstallEntry**)calloc(n, sizeof(UninstallEntry*));
+    if (!buckets) return false;
+    for (UninstallEntry* e = group->first; e; e = e->next) {
+        UninstallEntry** slot = &buckets[e->hash & (n - 1)];
+        e->hashNext = *slot;
+        *slot = e;
+    }
+    free(group->buckets);
+    group->buckets = buckets;
+    group->bucketCount = n;
+    return true;
+}
+
+bool AddUninstallEntry(UninstallGroup* group, const char* text) {
+    uint32_t hash = HashText(text);
+    if (group->buckets) {
+        for (UninstallEntry* e = group->buckets[hash & (group->bucketCount - 1)]; e;
+             e = e->hashNext)
+            if (e->hash == hash && strcmp(e->text, text) == 0) return true; // first one wins
+    }
+    if (group->count >= group->bucketCount && !GrowBuckets(group)) return false;
+
+    size_t size = strlen(text) + 1;
+    UninstallEntry* entry = (UninstallEntry*)malloc(sizeof(UninstallEntry));
+    char* copy = (char*)malloc(size);
+    if (!entry || !copy) {
+        free(entry);
+        free(copy);
+        return false;
+    }
+    memcpy(copy, text, size);
+    entry->text = copy;
+    entry->next = nullptr;
+    entry->hash = hash;
+    UninstallEntry** slot = &group->buckets[hash & (group->bucketCount - 1)];
+    entry->hashNext = *slot;
+    *slot = entry;
+    if (group->last)
+        group->last->next = entry;
+    else
+        group->first = entry;
+    group->last = entry;
+    group->count++;
+    return true;
+}
+
+void FreeUninstallGroup(UninstallGroup* group) {
+    UninstallEntry* e = group->first;
+    while (e) {
+        UninstallEntry* next = e->next;
+        free(e->text);
+        free(e);
+        e = next;
+    }
+    free(group->buckets);
+    memset(group, 0, sizeof *group);
+}
+
+// CR and LF never occur as the trail byte of a Shift-JIS character, so a plain
+// byte scan finds line ends correctly, and one pass looks for both at once.
+static const char* LineEnd(const char* p) {
+    while (*p && *p != '\r' && *p != '\n')
+        p++;
+    return p;
+}
+
+bool ParseUninstallList(UninstallGroup* ordinary, UninstallGroup* dollar, const char* text) {
+    char line[kUninstallLineSize];
+    const char* p = text;
+    while (*p) {
+        while (*p == ' ' || *p == '\t')
+            p++;
+        const char* end = LineEnd(p);
+        size_t length = (size_t)(end - p);
+        if (length > 0) {
+            // Cutting or skipping a long line would drop it from the rewritten
+            // list; refusing keeps the old list whole.
+            if (length >= sizeof line) return false;
+            memcpy(line, p, length);
+            line[length] = 0;
+            LowerAscii(line);
+            if (!AddUninstallEntry(line[0] == '$' ? dollar : ordinary, line)) return false;
+        }
+        p = end;
+        while (*p == '\r' || *p == '\n')
+            p++;
+    }
+    return true;
+}
+
+// Formats every line into one buffer, releasing the entries as it goes.
+// Returns the buffer (used bytes and a NUL) or null when memory runs out.
+static char* FormatGroups(UninstallGroup* groups, uint32_t groupCount, size_t* used) {
+    size_t capacity = kUninstallWriteStart;
+    char* out = (char*)malloc(capacity);
+    *used = 0;
+    if (out) out[0] = 0;
+    for (uint32_t g = 0; g < groupCount; g++) {
+        for (UninstallEntry* e = groups[g].first; e;) {
+            UninstallEntry* next = e->next;
+            if (out) {
+                size_t length = strlen(e->text);
+                size_t need = *used + length + 2; // the LF and the terminator
+                if (need > capacity) {
+                    while (need > capacity)
+                        capacity *= 2;
+                    char* grown = (char*)realloc(out, capacity);
+                    if (!grown) free(out);
+                    out = grown;
+                }
+                if (out) {
+                    memcpy(out + *used, e->text, length);
+                    out[*used + length] = '\n';
+                    *used += length + 1;
+                    out[*used] = 0;
+                }
+            }
+            free(e->text);
+            free(e);
+            e = next;
+        }
+        groups[g].first = groups[g].last = nullptr;
+        FreeUninstallGroup(&groups[g]);
+    }
+    return out;
+}
+
+int WriteUninstallList(const char* path, UninstallGroup* groups, uint32_t groupCount) {
+    size_t used = 0;
+    char* out = FormatGroups(groups, groupCount, &used);
+    if (!out) return 0;
+
+    char temp[kUninstallPathSize + 4];
+    int result = 0;
+    // The written form is the text and its terminating zero byte.
+    if (used < 0xFFFFFFFFu && FormatText(temp, "%s.tmp", path)) {
+        SetPathAttributes(temp, kAttrNormal); // a stale read-only leftover would refuse the create
+        FileObject file;
+        if (file.Create(temp)) {
+            uint32_t size = (uint32_t)used + 1;
+            bool ok = file.Write(out, size) == size && file.Flush();
+            file.Close();
+            ok = ok && MoveReplace(temp, path);
+            if (!ok) DeletePath(temp);
+            result = ok ? 1 : 0;
+        }
+    }
+    free(out);
+    return result;
+}
+
+// Reads the whole list as Shift-JIS text; null on any failure.
+static char* ReadListText(const char* path) {
+    FileObject file;
+    if (!file.OpenRead(path)) return nullptr;
+    uint32_t size = file.GetSize();
+    if (size == 0 || size == kInvalidSize) return nullptr;
+    char* text = (char*)malloc((size_t)size + 1);
+    if (!text) return nullptr;
+    // A short read would make the rewrite drop the unread tail.
+    if (file.Read(text, size) != size) {
+        free(text);
+        return nullptr;
+    }
+    file.Close();
+    text[size] = 0; // the text also ends at any zero byte inside
+
+    if (ClassifyText(text) != TEXT_UTF8) return text;
+    WideChar* wide = ToWide(text);
+    free(text);
+    if (!wide) return nullptr;
+    char* sjis = ToMultiByte(wide, kTargetSjis);
+    free(wide);
+    return sjis;
+}
+
+int UpdateUninstallList(const char* installFolder, const char* const* installNames) {
+    char path[kUninstallPathSize];
+    if (!FormatText(path, "%s\\%s", installFolder, kUninstallName)) return 0;
+    char* text = ReadListText(path);
+    if (!text) return 0;
+
+    UninstallGroup groups[2] = {}; // ordinary, dollar
+    bool ok = ParseUninstallList(&groups[0], &groups[1], text);
+    free(text);
+
+    // New names always join the ordinary group, even one starting with "$".
+    char line[kUninstallLineSize];
+    for (const char* const* name = installNames; ok && *name; name++) {
+        ok = CopyText(line, *name);
+        ok = ok && AddUninstallEntry(&groups[0], LowerAscii(line));
+    }
+    if (!ok) {
+        FreeUninstallGroup(&groups[0]);
+        FreeUninstallGroup(&groups[1]);
+        return 0;
+    }
+    return WriteUninstallList(path, groups, 2);
+}

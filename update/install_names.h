@@ -1,0 +1,17 @@
+// Install names: the paths, relative to the install folder, under which the
+// package entries are written. They come from the package, so they are checked
+// before anything is written.
+#pragma once
+#include <stdint.h>
+
+// True for a relative path that stays inside the install folder and names a
+// plain file there: not empty, no leading separator, no colon, no empty, "."
+// or ".." component, no device name (CON, NUL, COM1...) as a component, no
+// component ending in a dot or a blank, no character Windows refuses in a
+// name. Scanned as Shift-JIS, so a trail byte 0x5C is no separator.
+bool IsSafeInstallName(const char* name);
+
+// UPDATE_OK when every name is safe and no two name the same file (letter
+// case and the two separators aside) and no name is another's temporary file
+// ("<name>.tmp"); UPDATE_E_PACKAGE otherwise; UPDATE_E_FAILED when out of memory.
+uint32_t CheckInstallNames(const char* const* names, uint32_t count);
