@@ -300,16 +300,18 @@ TEST_F(SetupRun, BlankInTheTemporaryPathCannotStartADecoy) {
 }
 
 TEST_F(SetupRun, SetupInADriveRootPassesTheBareDrive) {
-    PlaceInstaller(base);
-    // A drive letter for the medium; skipped where it cannot be made.
-    const wchar_t* drive = L"Q:";
-    if (!DefineDosDeviceW(0, drive, base.c_str()) || !Exists(L"Q:\\setup.exe")) {
-        DWORD error = GetLastError();
-        DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive, nullptr);
-        GTEST_SKIP() << "no drive letter for the medium: " << error;
-    }
-    long code = Run(L"", L"Q:\\setup.exe");
-    DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive, nullptr);
+    // Q: is a folder of the build, linked in by the test set-up; its root
+    // holds no more than this test's two programs.
+    const std::wstring setupAtRoot = L"Q:\\setup.exe";
+    const std::wstring installerAtRoot = std::wstring(L"Q:\\") + kInstaller;
+    if (GetFileAttributesW(L"Q:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no drive Q: in this prefix";
+    ASSERT_TRUE(CopyFileW(setupExe.c_str(), setupAtRoot.c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(BuildFile(KRN_FAKE_INSTALLER_EXE).c_str(), installerAtRoot.c_str(), FALSE));
+    long code = Run(L"", setupAtRoot);
+    DeleteFileW(setupAtRoot.c_str());
+    DeleteFileW(installerAtRoot.c_str());
     EXPECT_EQ(code, 0);
     ExpectOneRun(L"KRN_000000.exe", L"Q:");
 }
