@@ -155,8 +155,12 @@ int WriteUninstallList(const char* path, UninstallGroup* groups, uint32_t groupC
 
     char temp[kUninstallPathSize + 4];
     int result = 0;
+    // A read-only list refuses the rewrite, as a create over it would; not
+    // every file system refuses a rename over it.
+    uint32_t attributes = GetPathAttributes(path);
+    bool readOnly = attributes != kInvalidAttributes && (attributes & kAttrReadOnly);
     // The written form is the text and its terminating zero byte.
-    if (used < 0xFFFFFFFFu && FormatText(temp, "%s.tmp", path)) {
+    if (!readOnly && used < 0xFFFFFFFFu && FormatText(temp, "%s.tmp", path)) {
         SetPathAttributes(temp, kAttrNormal); // a stale read-only leftover would refuse the create
         FileObject file;
         if (file.Create(temp)) {
