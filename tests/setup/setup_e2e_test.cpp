@@ -284,6 +284,27 @@ TEST_F(SetupRun, LockedLeftoverMakesSetupUseTheNextName) {
     EXPECT_EQ(left[0], L"KRN_000000.exe");
 }
 
+TEST_F(SetupRun, InstallerThatCannotStartIsLeftForRemovalAtRestart) {
+    ASSERT_TRUE(WriteSmallFile(base + L"\\" + kInstaller, "not a program"));
+    EXPECT_EQ(Run(), 0);
+    std::wstring copy = temp + L"\\KRN_000000.exe";
+    EXPECT_TRUE(Exists(copy));
+    // The pending renames of the session manager name the copy with no target.
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                            KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    std::vector<wchar_t> value(65536);
+    DWORD bytes = (DWORD)(value.size() * sizeof(wchar_t));
+    LONG status = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                                   (BYTE*)value.data(), &bytes);
+    RegCloseKey(key);
+    ASSERT_EQ(status, ERROR_SUCCESS);
+    std::wstring pending(value.data(), bytes / sizeof(wchar_t));
+    EXPECT_NE(pending.find(copy), std::wstring::npos);
+}
+
 TEST_F(SetupRun, BlankInTheTemporaryPathCannotStartADecoy) {
     // Unquoted, "...\tmp dir\KRN_000000.exe" would be looked up as "...\tmp"
     // first; a program planted there must never run.
