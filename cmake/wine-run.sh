@@ -15,8 +15,12 @@ mkdir -p "$(dirname "$prefix")"
     /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 9>&-
     wineserver -w 9>&-
   fi
-  # Keep the server alive between test programs; a no-op when it runs already.
-  # fd 9 is closed for it, or the server would hold the lock for good.
-  wineserver -p120 >/dev/null 2>&1 9>&- &
+  # Keep the server alive between test programs (a no-op when it runs
+  # already), and start the prefix's background processes here with no tie to
+  # the caller's output: started by a test program they would inherit CTest's
+  # pipe, and CTest would wait for them until the server ends. fd 9 is closed
+  # for them, or they would hold the lock for good.
+  wineserver -p120 </dev/null >/dev/null 2>&1 9>&-
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 9>&-
 ) 9>"$prefix.lock"
 exec /usr/lib/wine/wine64 "$@"
