@@ -1,0 +1,339 @@
+// The build command: a round trip through the updater's own readers, the
+// refusals (each with its reason and nothing written) and determinism.
+#include "digest.h"
+#include "package.h"
+#include "patch_text.h"
+#include "tool_fixture.h"
+#include "version_list.h"
+#include <functional>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+struct BuildBench : ToolScratch {
+    BuildRequest request;
+    BuildBench() {
+        Folder("files");
+        Folder("out");
+        Write("stub.exe", FakeStub());
+        request.stubPath = Path("stub.exe");
+        request.title = "クイルミア 更新パッチ 1.02";
+        request.folder = Path("files");
+        request.outPath = Path("out/patch.exe");
+    }
+    bool Build(std::vector<std::string>* problems) {
+        BuildSummary summary;
+        return BuildPatch(request, &summary, problems);
+    }
+};
+
+std::string Digest(const Bytes& data) {
+    unsigned char digest[kDigestSize] = {0};
+    FeedDigest(digest, data.data(), data.size());
+    return HexBytes(digest, kDigestSize);
+}
+
+TEST(PatchBuild, RoundTripThroughTheUpdatersReaders) {
+    BuildBench b;
+    // 表 is 0x95 0x5C in Shift-JIS: its trail byte must not split the path.
+    b.Folder("files/Archive");
+    b.Folder("files/表示");
+    Bytes system = PatternBytes(3000, 1), data = PatternBytes(70000, 2), table = PatternBytes(5, 3);
+    ASSERT_TRUE(b.Write("files/system.arc", system));
+    ASSERT_TRUE(b.Write("files/Archive/data01000.arc", data));
+    ASSERT_TRUE(b.Write("files/表示/表.dat", table));
+    ASSERT_TRUE(b.Write("files/empty.bin", Bytes()));
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    EXPECT_EQ(ListFolder(Sjis(b.Path("out").c_str())), std::vector<std::string>{"patch.exe"});
+
+    PatchReport r;
+    ASSERT_TRUE(InspectPatch(b.request.outPath, &r));
+    EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+    EXPECT_EQ(r.title, Sjis("クイルミア 更新パッチ 1.02"));
+    EXPECT_TRUE(r.longEntries);
+    EXPECT_EQ(r.listIndex, 0);
+    EXPECT_EQ(r.listVersion, 2);
+    EXPECT_TRUE(r.listSealed);
+    // Sorted by install path bytes: 'A' < 'e' < 's' < 0x95.
+    struct Expected {
+        const char* name;
+        const char* path;
+        const Bytes* data;
+    };
+    Bytes none;
+    const Expected expected[] = {{"data01000.arc", "Archive\\data01000.arc", &data},
+                                 {"empty.bin", "empty.bin", &none},
+                                 {"system.arc", "system.arc", &system},
+                                 {"表.dat", "表示\\表.dat", &table}};
+    ASSERT_EQ(r.entries.size(), 5u);
+    EXPECT_EQ(r.entries[0].name, "KRN.hvl");
+    EXPECT_EQ(r.entries[0].size, 16u + 4 * 256);
+    for (size_t i = 0; i < 4; i++) {
+        const InspectedEntry& e = r.entries[i + 1];
+        EXPECT_EQ(e.name, Sjis(expected[i].name));
+        EXPECT_EQ(e.installName, Sjis(expected[i].path));
+        EXPECT_EQ(e.size, expected[i].data->size());
+        EXPECT_EQ(HexBytes(e.expected, kDigestSize), Digest(*expected[i].data)) << e.name;
+        EXPECT_EQ(HexBytes(e.digest, kDigestSize), Digest(*expected[i].data)) << e.name;
+    }
+
+    // The updater's package reader sees the same: the list first, records
+    // found by file-name part in any letter case.
+    Package package{};
+    ASSERT_EQ(OpenPackage(&package, Sjis(b.Path("out/patch.exe").c_str()).c_str()), UPDATE_OK);
+    EXPECT_EQ(FindVersionListEntry(package), 0);
+    PackageList list = {nullptr, 0};
+    ReadPackageList(&list, &package, 0);
+    ASSERT_EQ(list.count, 4u);
+    const VersionRecord* found = FindByFileName(list, "DATA01000.ARC");
+    ASSERT_NE(found, nullptr);
+    EXPECT_STREQ(found->path, "Archive\\data01000.arc");
+    found = FindByFileName(list, Sjis("表.dat").c_str());
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(std::string(found->path), Sjis("表示\\表.dat"));
+    FreePackageList(&list);
+    ClosePackage(&package);
+
+    // The stub lies at the start, zeros up to the title block.
+    Bytes patch = b.Read("out/patch.exe");
+    Bytes stub = FakeStub();
+    ASSERT_GT(patch.size(), (size_t)kArchiveOffset);
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), patch.begin()));
+    EXPECT_TRUE(std::all_of(patch.begin() + stub.size(), patch.begin() + kPayloadOffset,
+                            [](unsigned char c) { return c == 0; }));
+}
+
+TEST(PatchBuild, SameInputSameBytes) {
+    BuildBench b;
+    // The second folder gets the same files created in the opposite order,
+    // so directory order cannot leak into the patch.
+    const char* names[] = {"b.arc", "a.arc", "Archive/z.arc", "Archive/c.arc", "m.bin"};
+    b.Folder("files/Archive");
+    b.Folder("again");
+    b.Folder("again/Archive");
+    for (size_t i = 0; i < 5; i++)
+        ASSERT_TRUE(b.Write(std::string("files/") + names[i], PatternBytes(100 + i, (unsigned)i)));
+    for (size_t i = 5; i-- > 0;)
+        ASSERT_TRUE(b.Write(std::string("again/") + names[i], PatternBytes(100 + i, (unsigned)i)));
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    b.request.outPath = b.Path("out/second.exe");
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    b.request.folder = b.Path("again");
+    b.request.outPath = b.Path("out/third.exe");
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    Bytes first = b.Read("out/patch.exe");
+    EXPECT_FALSE(first.empty());
+    EXPECT_TRUE(first == b.Read("out/second.exe"));
+    EXPECT_TRUE(first == b.Read("out/third.exe"));
+}
+
+TEST(PatchBuild, ReplacesAnOldPatchAndLeavesNoTemporaryFile) {
+    BuildBench b;
+    ASSERT_TRUE(b.Write("files/system.arc", PatternBytes(10, 1)));
+    ASSERT_TRUE(b.Write("out/patch.exe", ToBytes("old")));
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    EXPECT_EQ(ListFolder(Sjis(b.Path("out").c_str())), std::vector<std::string>{"patch.exe"});
+    EXPECT_GT(b.Read("out/patch.exe").size(), (size_t)kArchiveOffset);
+}
+
+TEST(PatchBuild, EmptyFolderOnlyWhenAskedFor) {
+    BuildBench b;
+    std::vector<std::string> problems;
+    EXPECT_FALSE(b.Build(&problems));
+    EXPECT_TRUE(Mentions(problems, "--allow-empty")) << Joined(problems);
+    b.request.allowEmpty = true;
+    problems.clear();
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    PatchReport r;
+    ASSERT_TRUE(InspectPatch(b.request.outPath, &r));
+    EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+    ASSERT_EQ(r.entries.size(), 1u);
+    EXPECT_EQ(r.entries[0].size, 16u);
+}
+
+TEST(PatchBuild, TwoHundredFiftyFiveFilesFitAndOneMoreDoesNot) {
+    BuildBench b;
+    char name[32];
+    for (int i = 0; i < 255; i++) {
+        snprintf(name, sizeof(name), "files/f%03d.bin", i);
+        ASSERT_TRUE(b.Write(name, PatternBytes(3, (unsigned)i)));
+    }
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    PatchReport r;
+    ASSERT_TRUE(InspectPatch(b.request.outPath, &r));
+    EXPECT_EQ(r.count, 256u);
+    EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+
+    ASSERT_TRUE(b.Write("files/f255.bin", PatternBytes(3, 255)));
+    b.request.outPath = b.Path("out/more.exe");
+    EXPECT_FALSE(b.Build(&problems));
+    EXPECT_TRUE(Mentions(problems, "at most 255")) << Joined(problems);
+    EXPECT_FALSE(PathExists(Sjis(b.request.outPath.c_str())));
+}
+
+// Every refusal: its reason, and nothing in the output folder afterwards.
+TEST(PatchBuild, RefusalsWriteNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(BuildBench&)> arrange;
+        const char* reason;
+    };
+    const std::string longName = std::string(92, 'n') + ".arc"; // 96 bytes
+    const Case cases[] = {
+        {"stub reaching 0x70000", [](BuildBench& b) { b.Write("stub.exe", FakeStub(0x70000)); },
+         "must end before 0x70000"},
+        {"stub missing", [](BuildBench& b) { b.request.stubPath = b.Path("nothing.exe"); },
+         "does not exist"},
+        {"title outside code page 932",
+         [](BuildBench& b) { b.request.title = "Quillmere 〜 1.02"; }, "U+301C"},
+        {"title with an emoji", [](BuildBench& b) { b.request.title = "patch \xF0\x9F\x98\x80"; },
+         "U+1F600"},
+        {"title of 1024 bytes",
+         [](BuildBench& b) {
+             b.request.title.clear();
+             for (int i = 0; i < 512; i++)
+                 b.request.title += "あ";
+         },
+         "at most 1023"},
+        {"title empty", [](BuildBench& b) { b.request.title.clear(); }, "title is empty"},
+        {"entry name of 96 bytes", [&](BuildBench& b) { b.Write("files/" + longName, Bytes(1)); },
+         "at most 95"},
+        {"names equal in letter case only",
+         [](BuildBench& b) {
+             b.Folder("files/sub");
+             b.Write("files/data.arc", Bytes(1));
+             b.Write("files/sub/DATA.ARC", Bytes(1));
+         },
+         "same file name"},
+        {"names equal in full-width letter case",
+         [](BuildBench& b) {
+             b.Folder("files/sub");
+             b.Write("files/Ａ.arc", Bytes(1));
+             b.Write("files/sub/ａ.arc", Bytes(1));
+         },
+         "same file name"},
+        {"a file named like the version list",
+         [](BuildBench& b) {
+             b.Folder("files/sub");
+             b.Write("files/sub/Krn.HVL", Bytes(1));
+         },
+         "KRN.hvl"},
+        {"one file on another's temporary file",
+         [](BuildBench& b) {
+             b.Write("files/x.arc", Bytes(1));
+             b.Write("files/x.arc.tmp", Bytes(1));
+         },
+         "extracted to first"},
+        {"empty folder", [](BuildBench&) {}, "--allow-empty"},
+        {"output inside the folder",
+         [](BuildBench& b) {
+             b.Write("files/x.arc", Bytes(1));
+             b.request.outPath = b.Path("files/patch.exe");
+         },
+         "inside the folder"},
+        {"folder missing", [](BuildBench& b) { b.request.folder = b.Path("nothing"); },
+         "does not exist"},
+#ifndef _WIN32
+        // Names and paths Windows cannot even create.
+        {"path of 248 bytes",
+         [](BuildBench& b) {
+             std::string folder = "files";
+             for (int i = 0; i < 4; i++) {
+                 folder += "/" + std::string(50, (char)('a' + i));
+                 b.Folder(folder);
+             }
+             // 4 * 51 bytes of folders and a 44-byte name: 248 bytes.
+             b.Write(folder + "/" + std::string(40, 'y') + ".arc", Bytes(1));
+         },
+         "at most 247"},
+        {"a device name",
+         [](BuildBench& b) {
+             b.Write("files/system.arc", Bytes(1));
+             b.Folder("files/aux");
+             b.Write("files/aux/x.arc", Bytes(1));
+         },
+         "is unsafe"},
+        {"a name ending in a dot", [](BuildBench& b) { b.Write("files/x.", Bytes(1)); },
+         "is unsafe"},
+        {"a name with a colon", [](BuildBench& b) { b.Write("files/a:b", Bytes(1)); }, "is unsafe"},
+        {"file name outside code page 932",
+         [](BuildBench& b) {
+             FILE* f = fopen(b.Path("files/caf\xC3\xA9.arc").c_str(), "wb");
+             if (f) fclose(f);
+         },
+         "U+00E9"},
+        {"a name with a backslash",
+         [](BuildBench& b) {
+             // Around the test support, which would take the backslash for a separator.
+             FILE* f = fopen(b.Path("files/a\\b").c_str(), "wb");
+             if (f) fclose(f);
+         },
+         "backslash"},
+#endif
+    };
+    for (const Case& c : cases) {
+        BuildBench b;
+        c.arrange(b);
+        std::vector<std::string> problems;
+        EXPECT_FALSE(b.Build(&problems)) << c.what;
+        EXPECT_TRUE(Mentions(problems, c.reason)) << c.what << ":\n" << Joined(problems);
+        EXPECT_TRUE(ListFolder(Sjis(b.Path("out").c_str())).empty()) << c.what;
+        EXPECT_FALSE(PathExists(Sjis(b.request.outPath.c_str()))) << c.what;
+    }
+}
+
+TEST(PatchBuild, PayloadReachingTwoGibIsRefusedFromSizesAlone) {
+    PatchPlan plan;
+    plan.stubSize = 4096;
+    plan.title = "t";
+    PatchSource big;
+    big.installPath = big.entryName = "big.arc";
+    big.shownPath = "big.arc";
+    // Everything but the file itself: 0x70400, header, two entries, a list of one record.
+    uint64_t overhead = kArchiveOffset + 16 + 2 * 128 + 16 + 256;
+    big.size = 0x80000000ull - overhead - 1;
+    plan.files.push_back(big);
+    EXPECT_EQ(PlannedPatchSize(plan), 0x7FFFFFFFull);
+    std::vector<std::string> problems;
+    CheckPatchPlan(plan, &problems);
+    EXPECT_TRUE(problems.empty()) << Joined(problems);
+    plan.files[0].size++;
+    CheckPatchPlan(plan, &problems);
+    EXPECT_TRUE(Mentions(problems, "below 2 GiB")) << Joined(problems);
+}
+
+TEST(PatchBuild, TextConversionNamesTheCharacterThatDoesNotFit) {
+    struct Case {
+        const char* utf8;
+        const char* sjis;   // null: refused
+        const char* reason; // part of the reason when refused
+    };
+    const Case cases[] = {
+        {"abc", "abc", nullptr},
+        {"表", "\x95\x5C", nullptr}, // trail byte 0x5C
+        {"～", "\x81\x60", nullptr}, // U+FF5E, the tilde code page 932 holds
+        {"ｱｲ", "\xB1\xB2", nullptr}, // half-width katakana, single bytes
+        {"〜", nullptr, "U+301C"},   // the wave dash it does not
+        {"x\xF0\x9F\x98\x80", nullptr, "U+1F600"},
+        {"\xE9t\xE9", nullptr, "not valid UTF-8"},
+        {"é", nullptr, "U+00E9"},
+    };
+    for (const Case& c : cases) {
+        std::string sjis, reason;
+        bool ok = Utf8ToSjis(c.utf8, &sjis, &reason);
+        EXPECT_EQ(ok, c.sjis != nullptr) << c.utf8;
+        if (c.sjis) {
+            EXPECT_EQ(sjis, c.sjis) << c.utf8;
+            EXPECT_EQ(SjisToUtf8(sjis), c.utf8);
+        } else {
+            EXPECT_NE(reason.find(c.reason), std::string::npos) << c.utf8 << ": " << reason;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,47 @@
+// Shared set-up of the maintainer tool's tests: a scratch folder with a stub,
+// a folder of replacement files and helpers to build and read patches.
+#pragma once
+#include "patch_build.h"
+#include "patch_inspect.h"
+#include "test_support.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+// Tool paths are UTF-8 with '/', which both platforms accept; the test
+// support's file calls take the program's Shift-JIS form.
+struct ToolScratch {
+    ScratchFolder scratch;
+    std::string Path(const std::string& utf8) const { return scratch.path + "/" + utf8; }
+    bool Write(const std::string& utf8, const Bytes& data) const {
+        return WriteBytes(Sjis(Path(utf8).c_str()), data);
+    }
+    bool Folder(const std::string& utf8) const { return MakeFolder(Sjis(Path(utf8).c_str())); }
+    Bytes Read(const std::string& utf8) const {
+        Bytes data;
+        ReadBytes(Sjis(Path(utf8).c_str()), &data);
+        return data;
+    }
+};
+
+// A stand-in stub: "MZ" and zeros, small enough to leave room for the padding.
+inline Bytes FakeStub(size_t size = 4096) {
+    Bytes stub(size, 0);
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    return stub;
+}
+
+// True when one of the lines contains needle.
+inline bool Mentions(const std::vector<std::string>& lines, const std::string& needle) {
+    for (const std::string& line : lines)
+        if (line.find(needle) != std::string::npos) return true;
+    return false;
+}
+
+inline std::string Joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines)
+        all += line + "\n";
+    return all;
+}
