@@ -72,7 +72,7 @@ static bool InstallHook(ChildProcess* child, const std::string& hookDll) {
     FARPROC proc = GetProcAddress(child->hookModule, "CallWndHook");
     if (!proc) return false;
     HOOKPROC hookProc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(proc));
-    child->hook = SetWindowsHookExW(WH_CALLWNDPROC, hookProc, child->hookModule, child->tid);
+    child->hook = SetWindowsHookExW(WH_CALLWNDPROCRET, hookProc, child->hookModule, child->tid);
     return child->hook != NULL;
 }
 

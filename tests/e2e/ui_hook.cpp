@@ -1,4 +1,4 @@
-// The message hook DLL: loaded into the program under test by the system when
+// The message hook DLL (WH_CALLWNDPROCRET): loaded into the program under test by the system when
 // the driver hooks its GUI thread; logs and optionally pauses (see ui_hook.h).
 #include "ui_hook.h"
 #include <commctrl.h>
@@ -32,7 +32,9 @@ static LONG64 IconKind(HICON icon) {
     return kIconOther;
 }
 
-static void Record(const CWPSTRUCT& c) {
+// Called after the window handled the message, so a text is read back from
+// the window in UTF-16 whether it was set through the A or the W call.
+static void Record(const CWPRETSTRUCT& c) {
     LONG slot = InterlockedIncrement(&gShared->count) - 1;
     if (slot >= kHookMaxRecords) return;
     HookRecord& r = gShared->records[slot];
@@ -44,11 +46,10 @@ static void Record(const CWPSTRUCT& c) {
     r.lParam = c.lParam;
     r.text[0] = 0;
     if (c.message == STM_SETICON) r.lParam = IconKind((HICON)c.wParam);
-    if (c.message == WM_SETTEXT && c.lParam)
-        lstrcpynW(r.text, (const WCHAR*)c.lParam, kHookTextSize);
+    if (c.message == WM_SETTEXT) GetWindowTextW(c.hwnd, r.text, kHookTextSize);
 }
 
-static void MaybePause(const CWPSTRUCT& c) {
+static void MaybePause(const CWPRETSTRUCT& c) {
     LONG at = gShared->pauseAtOverall;
     if (at < 0 || c.message != PBM_SETPOS || GetDlgCtrlID(c.hwnd) != 1003 || (LONG)c.wParam < at)
         return;
@@ -61,7 +62,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     CallWndHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION) {
         if (!gTriedOpen) OpenShared();
-        const CWPSTRUCT* c = (const CWPSTRUCT*)lParam;
+        const CWPRETSTRUCT* c = (const CWPRETSTRUCT*)lParam;
         if (gShared && (c->message == WM_SETTEXT || c->message == PBM_SETRANGE32 ||
                         c->message == PBM_SETPOS || c->message == STM_SETICON)) {
             Record(*c);
