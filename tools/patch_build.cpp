@@ -277,6 +277,15 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
             problems->push_back(error);
             return false;
         }
+        // A signed stub would carry its certificate table into the middle of
+        // the patch, where no signature check can succeed.
+        ImageFacts facts;
+        if (ReadImageFacts(stub.data(), stub.size(), &facts) && facts.certSize) {
+            problems->push_back("the stub " + request.stubPath +
+                                " is signed; build from the unsigned update.exe and sign the "
+                                "finished patch");
+            return false;
+        }
         WriterOptions options;
         options.title = plan.title;
         options.listVersion = 2;

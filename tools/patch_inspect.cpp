@@ -92,40 +92,46 @@ bool SealVersionList(std::vector<unsigned char>* patch, std::string* error) {
     return false;
 }
 
+bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts) {
+    *facts = ImageFacts();
+    auto inside = [&](uint64_t at, uint64_t n) { return at + n <= size; };
+    if (!inside(0, 64) || data[0] != 'M' || data[1] != 'Z') return false;
+    uint32_t pe = Le32(data + 0x3C);
+    if (!inside(pe, 26) || memcmp(data + pe, "PE\0\0", 4) != 0) return false;
+    facts->machine = Le16(data + pe + 4);
+    uint16_t sections = Le16(data + pe + 6), optionalSize = Le16(data + pe + 20);
+    // The data directories start at 96 (PE32) or 112 (PE32+) into the optional
+    // header; the certificate table is the fifth.
+    uint32_t directories = Le16(data + pe + 24) == 0x20B ? 112 : 96;
+    uint64_t security = (uint64_t)pe + 24 + directories + 4 * 8;
+    if (optionalSize >= directories + 5 * 8 && inside(security, 8)) {
+        facts->certOffset = Le32(data + security);
+        facts->certSize = Le32(data + security + 4);
+    }
+    uint64_t table = (uint64_t)pe + 24 + optionalSize;
+    for (uint16_t s = 0; s < sections && inside(table + s * 40ull, 40); s++) {
+        const unsigned char* section = data + table + s * 40ull;
+        uint64_t end = (uint64_t)Le32(section + 20) + Le32(section + 16);
+        if (Le32(section + 16) && end > facts->imageEnd) facts->imageEnd = end;
+    }
+    return true;
+}
+
 // The program image in front of the payload: its machine, where its sections
-// end, and the Authenticode certificate table a signature appends.
+// end, and the certificate table a signature appends.
 static void InspectImage(FileObject* file, PatchReport* r) {
-    unsigned char dos[64];
-    if (r->fileSize < sizeof(dos) || !ReadAt(file, 0, dos, sizeof(dos)) || dos[0] != 'M' ||
-        dos[1] != 'Z') {
-        r->warnings.push_back("the file does not start with a program image (no \"MZ\")");
+    std::vector<unsigned char> head(
+        (size_t)(r->fileSize < kPayloadOffset ? r->fileSize : kPayloadOffset));
+    ImageFacts facts;
+    if (head.empty() || !ReadAt(file, 0, head.data(), (uint32_t)head.size()) ||
+        !ReadImageFacts(head.data(), head.size(), &facts)) {
+        r->warnings.push_back("the file does not start with a Windows program image");
         return;
     }
-    uint32_t pe = Le32(dos + 0x3C);
-    unsigned char head[24 + 2];
-    if (pe > kPayloadOffset || !ReadAt(file, pe, head, sizeof(head)) ||
-        memcmp(head, "PE\0\0", 4) != 0) {
-        r->warnings.push_back("the program image has no PE header");
-        return;
-    }
-    r->machine = Le16(head + 4);
-    uint16_t sections = Le16(head + 6), optionalSize = Le16(head + 20);
-    uint16_t optionalMagic = Le16(head + 24);
-    // The data directories start at 96 (PE32) or 112 (PE32+) into the optional header.
-    uint32_t directories = pe + 24 + (optionalMagic == 0x20B ? 112 : 96);
-    unsigned char security[8];
-    if (optionalSize >= (optionalMagic == 0x20B ? 112 : 96) + 5 * 8 &&
-        ReadAt(file, directories + 4 * 8, security, sizeof(security))) {
-        r->certOffset = Le32(security);
-        r->certSize = Le32(security + 4);
-    }
-    uint32_t table = pe + 24 + optionalSize;
-    for (uint16_t s = 0; s < sections && s < 96; s++) {
-        unsigned char section[40];
-        if (!ReadAt(file, table + s * 40u, section, sizeof(section))) break;
-        uint32_t end = Le32(section + 20) + Le32(section + 16);
-        if (Le32(section + 16) && end > r->imageEnd) r->imageEnd = end;
-    }
+    r->machine = facts.machine;
+    r->imageEnd = facts.imageEnd;
+    r->certOffset = facts.certOffset;
+    r->certSize = facts.certSize;
     if (r->imageEnd > kPayloadOffset)
         r->errors.push_back("the program image reaches " + Hex32(r->imageEnd) +
                             ", into the payload at 0x70000: the title block overwrote part of it");

@@ -28,7 +28,7 @@ struct ListedPath {
 struct PatchReport {
     uint64_t fileSize = 0;
     uint16_t machine = 0;     // of the program image: 0x14C i386, 0x8664 x86-64, 0 none
-    uint32_t imageEnd = 0;    // end of the image's last section in the file
+    uint64_t imageEnd = 0;    // end of the image's last section in the file
     std::string title;        // Shift-JIS, up to its NUL (or the block's end)
     bool haveArchive = false; // header and table could be read
     std::string magic;        // the 12 magic bytes
@@ -46,6 +46,15 @@ struct PatchReport {
     std::vector<std::string> errors;   // update.exe would fail or misbehave
     std::vector<std::string> warnings; // odd, but update.exe copes
 };
+
+// What the PE headers at the start of a program say; false when there are none.
+struct ImageFacts {
+    uint16_t machine = 0;
+    uint64_t imageEnd = 0;   // end of the last section's bytes in the file
+    uint32_t certOffset = 0; // certificate table (a signature), 0 when unsigned
+    uint32_t certSize = 0;
+};
+bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts);
 
 // Reads the patch at path (UTF-8). False only when the file cannot be opened
 // at all; every other finding lands in the report.

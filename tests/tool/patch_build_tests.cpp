@@ -187,6 +187,12 @@ TEST(PatchBuild, RefusalsWriteNothing) {
     const Case cases[] = {
         {"stub reaching 0x70000", [](BuildBench& b) { b.Write("stub.exe", FakeStub(0x70000)); },
          "must end before 0x70000"},
+        {"stub already signed",
+         [](BuildBench& b) {
+             b.Write("files/x.arc", Bytes(1));
+             b.Write("stub.exe", StubWithSecurityDirectory(4096, 16));
+         },
+         "is signed"},
         {"stub missing", [](BuildBench& b) { b.request.stubPath = b.Path("nothing.exe"); },
          "does not exist"},
         {"title outside code page 932",

@@ -12,11 +12,6 @@
 
 namespace {
 
-void PutLe32(Bytes* b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++)
-        (*b)[at + i] = (unsigned char)(v >> (8 * i));
-}
-
 std::vector<WriterEntry> TwoFiles() {
     std::vector<WriterEntry> entries(2);
     entries[0].name = "system.arc";
@@ -255,21 +250,6 @@ TEST(PatchInspect, SurvivesAnyByteOfHeaderAndTableDamaged) {
         PatchReport r;
         EXPECT_TRUE(InspectPatch(t.Path("patch.exe"), &r)) << at;
     }
-}
-
-// A minimal PE header whose certificate table the test places at will.
-Bytes StubWithSecurityDirectory(uint32_t offset, uint32_t size) {
-    Bytes stub = FakeStub(1024);
-    PutLe32(&stub, 0x3C, 0x80);
-    memcpy(&stub[0x80], "PE\0\0", 4);
-    stub[0x84] = 0x4C; // i386
-    stub[0x85] = 0x01;
-    stub[0x94] = 0xE0; // optional header of 224 bytes, no sections
-    stub[0x98] = 0x0B; // PE32
-    stub[0x99] = 0x01;
-    PutLe32(&stub, 0x98 + 96 + 4 * 8, offset);
-    PutLe32(&stub, 0x98 + 96 + 4 * 8 + 4, size);
-    return stub;
 }
 
 TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
