@@ -2,12 +2,18 @@
 //   uidriver set-folder <path>     write the install-folder registry value (64-bit view)
 //   uidriver clear-folder          delete it
 //   uidriver run <program.exe> [--answer yes|no|enter] [--pause-ms N] [--timeout-ms N]
+//   uidriver make-demo <folder> [--size-mb N]
 // "run" starts the program, answers its first question, confirms every notice
 // and warning, prints each message box and each new label of the progress
 // dialog, optionally holds the program still for N ms once the label shows
-// (printing "paused"), and ends with "exit=0x%08X". Its own status is 0 when
+// (printing "dialog rect=x,y,width,height" and then "paused"), and ends
+// with "exit=0x%08X". "make-demo" writes <folder>\update.exe, a patch of three
+// files (one of N MiB, default 64, to watch the dialog), and the installation
+// <folder>\game that it updates, and points the registry value at it. Its own status is 0 when
 // the program ran to its end, 1 when it had to be killed, 2 on bad usage.
 #include "driver.h"
+#include "package_writer.h"
+#include "test_support.h"
 #include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,14 +21,16 @@
 
 static int Usage() {
     fprintf(stderr, "usage: uidriver set-folder <path> | clear-folder | run <program.exe> "
-                    "[--answer yes|no|enter] [--pause-ms N] [--timeout-ms N]\n");
+                    "[--answer yes|no|enter] [--pause-ms N] [--timeout-ms N] | "
+                    "make-demo <folder> [--size-mb N]\n");
     return 2;
 }
 
+// Texts are printed as they are; only a double quote is escaped, as \".
 static std::string Quoted(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
+        if (c == '"') out += '\\';
         out += c;
     }
     return out;
@@ -103,6 +111,10 @@ static int Run(const RunOptions& options) {
                 paused = true;
                 Sleep(100); // let the dialog paint what it shows
                 SuspendProgram(child);
+                RECT r;
+                GetWindowRect(dialog, &r);
+                fprintf(stdout, "dialog rect=%ld,%ld,%ld,%ld\n", (long)r.left, (long)r.top,
+                        (long)(r.right - r.left), (long)(r.bottom - r.top));
                 fprintf(stdout, "paused\n");
                 fflush(stdout);
                 Sleep(options.pauseMs);
@@ -120,6 +132,49 @@ static int Run(const RunOptions& options) {
     return 0;
 }
 
+// The update.exe of this build tree: ..\..\update\update.exe from here.
+static std::string BuiltUpdateExe() {
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string path(self, n);
+    for (int i = 0; i < 3; i++)
+        path = path.substr(0, path.find_last_of("\\/"));
+    return path + "\\update\\update.exe";
+}
+
+static int MakeDemo(const std::string& folder, unsigned sizeMb) {
+    Bytes stub;
+    if (!ReadBytes(BuiltUpdateExe(), &stub)) {
+        fprintf(stderr, "cannot read %s\n", BuiltUpdateExe().c_str());
+        return 1;
+    }
+    std::string game = folder + "\\game";
+    CreateDirectoryA(folder.c_str(), NULL);
+    CreateDirectoryA(game.c_str(), NULL);
+    CreateDirectoryA((game + "\\Archive").c_str(), NULL);
+    bool ok =
+        WriteBytes(game + "\\KRN.hvl", ToBytes(std::string("BHV_V2__") + std::string(8, '\0'))) &&
+        WriteText(game + "\\uninst.lst", "Game.exe\r\n") &&
+        WriteBytes(game + "\\Archive\\data01000.arc", PatternBytes(1000, 1));
+    std::vector<WriterEntry> entries(3);
+    entries[0].name = "data01000.arc";
+    entries[0].listPath = "Archive\\data01000.arc";
+    entries[0].data = PatternBytes((size_t)sizeMb * 1048576, 2);
+    entries[1].name = "readme.txt";
+    entries[1].listPath = "readme.txt";
+    entries[1].data = PatternBytes(4096, 3);
+    entries[2].name = Sjis("説明.txt");
+    entries[2].listPath = entries[2].name;
+    entries[2].data = PatternBytes(2048, 4);
+    WriterOptions options;
+    options.title = Sjis("クイルミア アップデート 1.01");
+    std::string error;
+    ok = ok && WritePackageFile(folder + "\\update.exe", stub, options, entries, &error);
+    ok = ok && SetInstallFolder(WideFromAnsi(game));
+    if (!ok) fprintf(stderr, "make-demo failed %s\n", error.c_str());
+    return ok ? 0 : 1;
+}
+
 int main() {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -127,7 +182,17 @@ int main() {
     std::wstring command = argv[1];
     if (command == L"set-folder" && argc == 3) return SetInstallFolder(argv[2]) ? 0 : 1;
     if (command == L"clear-folder" && argc == 2) return ClearInstallFolder() ? 0 : 1;
+    if (command == L"make-demo" && (argc == 3 || argc == 5)) {
+        unsigned sizeMb = 64;
+        if (argc == 5) {
+            if (std::wstring(argv[3]) != L"--size-mb") return Usage();
+            sizeMb = (unsigned)wcstoul(argv[4], NULL, 10);
+        }
+        UseUnmanagedWindows();
+        return MakeDemo(AnsiFromWide(argv[2]), sizeMb);
+    }
     if (command != L"run" || argc < 3) return Usage();
+    UseUnmanagedWindows();
     RunOptions options;
     options.program = AnsiFromWide(argv[2]);
     for (int i = 3; i < argc; i++) {
