@@ -1,5 +1,6 @@
 // krnpatch: the maintainer's tool that builds patches (update.exe with its
 // payload appended), lists and verifies them, and prints version lists.
+#include "digest.h"
 #include "patch_build.h"
 #include "patch_inspect.h"
 #include "patch_platform.h"
@@ -32,6 +33,9 @@ static const char kUsage[] =
     "      make update.exe fail or install something else than meant.\n"
     "  show-list <KRN.hvl>\n"
     "      Prints a version list file (an installed KRN.hvl).\n"
+    "  digest <file>...\n"
+    "      Prints the content digest update.exe records for each file, to compare\n"
+    "      installed files with a version list.\n"
     "  help [command]\n"
     "\n"
     "Exit status: 0 success, 1 refused or failed, 2 wrong usage.\n";
@@ -142,6 +146,27 @@ static int RunShowList(const std::vector<std::string>& args) {
     return ok ? kExitOk : kExitFailed;
 }
 
+static int RunDigest(const std::vector<std::string>& args) {
+    if (args.size() < 3) return Usage("digest takes one or more files");
+    int status = kExitOk;
+    for (size_t i = 2; i < args.size(); i++) {
+        std::ifstream in(std::filesystem::u8path(args[i]), std::ios::binary);
+        unsigned char digest[kDigestSize] = {0};
+        std::vector<char> chunk(1 << 20);
+        while (in) {
+            in.read(chunk.data(), (std::streamsize)chunk.size());
+            FeedDigest(digest, chunk.data(), (size_t)in.gcount());
+        }
+        if (!in.eof()) {
+            fprintf(stderr, "krnpatch: cannot read %s\n", args[i].c_str());
+            status = kExitFailed;
+            continue;
+        }
+        printf("%s  %s\n", HexBytes(digest, kDigestSize).c_str(), args[i].c_str());
+    }
+    return status;
+}
+
 int main(int argc, char** argv) {
     std::vector<std::string> args = GetUtf8Arguments(argc, argv);
     if (args.size() < 2) return Usage("no command given");
@@ -151,5 +176,6 @@ int main(int argc, char** argv) {
     if (command == "list") return RunInspect(args, true);
     if (command == "verify") return RunInspect(args, false);
     if (command == "show-list") return RunShowList(args);
+    if (command == "digest") return RunDigest(args);
     return Usage("unknown command " + command);
 }
