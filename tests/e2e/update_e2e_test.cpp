@@ -454,13 +454,16 @@ TEST_F(InterruptedE2E, CancelAnsweredNoLetsTheUpdateFinish) {
     int pauses = 0;
     Scenario s;
     s.pauseAt = 2;
+    bool buttonHadFocus = false;
     s.atPause = [&](ChildProcess* child, HWND dialog) {
         if (++pauses == 1) {
-            ClickButton(dialog, 1000);
+            // Space on the focused cancel button, as a keyboard user cancels.
+            HWND focus = FocusWindow(*child);
+            buttonHadFocus = focus == GetDlgItem(dialog, 1000);
+            PressKey(focus ? focus : GetDlgItem(dialog, 1000), VK_SPACE);
         } else {
             enabledAfterNo = IsWindowEnabled(GetDlgItem(dialog, 1000)) != 0;
         }
-        (void)child;
     };
     HWND questionOwner = NULL;
     int defaultButton = 0;
@@ -481,6 +484,7 @@ TEST_F(InterruptedE2E, CancelAnsweredNoLetsTheUpdateFinish) {
     EXPECT_EQ(o.dialog, questionOwner);
     EXPECT_EQ(IDNO, defaultButton);
     EXPECT_EQ(2, pauses);
+    EXPECT_TRUE(buttonHadFocus);
     EXPECT_TRUE(enabledAfterNo);
     ExpectBox(o.boxes[2], "information", Options().title, kUpdateDone);
     ExpectInstalled(entries);
