@@ -2,6 +2,7 @@
 // payload appended), lists and verifies them, and prints version lists.
 #include "digest.h"
 #include "patch_build.h"
+#include "patch_extract.h"
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
@@ -31,6 +32,9 @@ static const char kUsage[] =
     "  verify <patch.exe>\n"
     "      Reads everything again; exits with 1 and the reasons when anything would\n"
     "      make update.exe fail or install something else than meant.\n"
+    "  extract <patch.exe> <folder>\n"
+    "      Writes every entry of a patch that verifies under its install path below\n"
+    "      the folder, the version list as KRN.hvl.\n"
     "  show-list <KRN.hvl>\n"
     "      Prints a version list file (an installed KRN.hvl).\n"
     "  digest <file>...\n"
@@ -146,6 +150,19 @@ static int RunShowList(const std::vector<std::string>& args) {
     return ok ? kExitOk : kExitFailed;
 }
 
+static int RunExtract(const std::vector<std::string>& args) {
+    if (args.size() != 4) return Usage("extract takes a patch file and a folder");
+    uint32_t files = 0;
+    std::vector<std::string> problems;
+    if (!ExtractPatch(args[2], args[3], &files, &problems)) {
+        for (const std::string& p : problems)
+            fprintf(stderr, "krnpatch: %s\n", p.c_str());
+        return kExitFailed;
+    }
+    printf("extracted %u files to %s\n", files, args[3].c_str());
+    return kExitOk;
+}
+
 static int RunDigest(const std::vector<std::string>& args) {
     if (args.size() < 3) return Usage("digest takes one or more files");
     int status = kExitOk;
@@ -177,5 +194,6 @@ int main(int argc, char** argv) {
     if (command == "verify") return RunInspect(args, false);
     if (command == "show-list") return RunShowList(args);
     if (command == "digest") return RunDigest(args);
+    if (command == "extract") return RunExtract(args);
     return Usage("unknown command " + command);
 }

@@ -2,6 +2,7 @@
 // refusals (each with its reason and nothing written) and determinism.
 #include "digest.h"
 #include "package.h"
+#include "patch_extract.h"
 #include "patch_text.h"
 #include "tool_fixture.h"
 #include "version_list.h"
@@ -103,6 +104,34 @@ TEST(PatchBuild, RoundTripThroughTheUpdatersReaders) {
     EXPECT_TRUE(std::equal(stub.begin(), stub.end(), patch.begin()));
     EXPECT_TRUE(std::all_of(patch.begin() + stub.size(), patch.begin() + kPayloadOffset,
                             [](unsigned char c) { return c == 0; }));
+}
+
+TEST(PatchBuild, ExtractGivesBackTheFolder) {
+    BuildBench b;
+    b.Folder("files/Archive");
+    b.Folder("files/表示");
+    ASSERT_TRUE(b.Write("files/system.arc", PatternBytes(3000, 1)));
+    ASSERT_TRUE(b.Write("files/Archive/data01000.arc", PatternBytes(5000, 2)));
+    ASSERT_TRUE(b.Write("files/表示/表.dat", Bytes()));
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    uint32_t files = 0;
+    ASSERT_TRUE(ExtractPatch(b.request.outPath, b.Path("unpacked"), &files, &problems))
+        << Joined(problems);
+    EXPECT_EQ(files, 4u);
+    for (const char* name : {"system.arc", "Archive/data01000.arc", "表示/表.dat"})
+        EXPECT_TRUE(b.Read(std::string("files/") + name) == b.Read(std::string("unpacked/") + name))
+            << name;
+    EXPECT_EQ(b.Read("unpacked/KRN.hvl").size(), 16u + 3 * 256);
+
+    // A patch that does not verify is not unpacked at all.
+    Bytes patch = b.Read("out/patch.exe");
+    patch.back() ^= 1;
+    ASSERT_TRUE(b.Write("out/patch.exe", patch));
+    problems.clear();
+    EXPECT_FALSE(ExtractPatch(b.request.outPath, b.Path("again"), &files, &problems));
+    EXPECT_TRUE(Mentions(problems, "does not verify"));
+    EXPECT_FALSE(PathExists(Sjis(b.Path("again").c_str())));
 }
 
 TEST(PatchBuild, SameInputSameBytes) {
