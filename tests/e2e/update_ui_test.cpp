@@ -83,6 +83,16 @@ struct Control {
     std::string cls, text;
 };
 
+BOOL CALLBACK CountName(HMODULE, LPCSTR, LPSTR, LONG_PTR count) {
+    ++*(int*)count;
+    return TRUE;
+}
+
+BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
+    ++*(int*)count;
+    return TRUE;
+}
+
 } // namespace
 
 TEST(UpdateResources, DialogTemplateIsExactlyTheProgressDialog) {
@@ -195,6 +205,16 @@ TEST(UpdateResources, IconVersionAndManifest) {
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void**)&fixed, &length));
     EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
     EXPECT_EQ(0u, fixed->dwFileVersionLS);
+
+    // Exactly one manifest: a second one (a toolchain's default, another
+    // language) could be the one the loader picks.
+    int manifests = 0;
+    EnumResourceNamesA(res.module, MAKEINTRESOURCEA(24), CountName, (LONG_PTR)&manifests);
+    EXPECT_EQ(1, manifests);
+    int languages = 0;
+    EnumResourceLanguagesA(res.module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), CountLanguage,
+                           (LONG_PTR)&languages);
+    EXPECT_EQ(1, languages);
 
     // Manifest 1: elevation, the five systems, nothing about DPI or common controls.
     std::vector<unsigned char> m = res.Get(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
