@@ -5,7 +5,9 @@
 #include "progress.h"
 #include "resource.h"
 
+// Set by WinMain after CreateDialogParamA; cleared by WinMain or on WM_CLOSE.
 HWND gDialog = NULL;
+// The package's title, written once at start-up; caption of every window.
 char gWindowTitle[1024];
 
 // No owner: the dialog may already be gone when the outcome is shown.

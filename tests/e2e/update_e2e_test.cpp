@@ -573,3 +573,17 @@ TEST_F(UpdateE2E, SecondInstanceEndsAtOnceAndSilently) {
     EXPECT_TRUE(firstStillAsking);
     EXPECT_EQ(0xFFFFFFFDu, o.exitCode); // the first one undisturbed
 }
+
+TEST_F(UpdateE2E, TitleBlockWithoutTerminatorEndsAtItsLastByte) {
+    MakePatch(Options(), Entries(1000));
+    Bytes bytes;
+    ASSERT_TRUE(ReadBytes(patch, &bytes));
+    std::fill(bytes.begin() + 0x70000, bytes.begin() + 0x70400, 'A');
+    ASSERT_TRUE(WriteBytes(patch, bytes));
+    Scenario s;
+    s.answer = Scenario::kNo;
+    Outcome o = RunPatch(patch, s);
+    EXPECT_EQ(0xFFFFFFFDu, o.exitCode);
+    ASSERT_EQ(1u, o.boxes.size());
+    EXPECT_EQ(std::string(1023, 'A'), o.boxes[0].captionSjis);
+}
