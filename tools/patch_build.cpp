@@ -267,6 +267,8 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
     else if (IsInside(request.outPath, request.folder))
         problems->push_back("the output " + request.outPath +
                             " lies inside the folder of replacement files");
+    else if (IsInside(request.outPath, request.stubPath))
+        problems->push_back("the output " + request.outPath + " would replace the stub");
     CheckPatchPlan(plan, problems);
     if (problems->size() != before) return false;
 

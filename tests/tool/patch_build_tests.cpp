@@ -271,6 +271,12 @@ TEST(PatchBuild, RefusalsWriteNothing) {
              b.request.outPath = b.Path("files/patch.exe");
          },
          "inside the folder"},
+        {"output over the stub",
+         [](BuildBench& b) {
+             b.Write("files/x.arc", Bytes(1));
+             b.request.outPath = b.request.stubPath;
+         },
+         "would replace the stub"},
         {"folder missing", [](BuildBench& b) { b.request.folder = b.Path("nothing"); },
          "does not exist"},
 #ifndef _WIN32
@@ -314,11 +320,19 @@ TEST(PatchBuild, RefusalsWriteNothing) {
     for (const Case& c : cases) {
         BuildBench b;
         c.arrange(b);
+        std::string out = Sjis(b.request.outPath.c_str());
+        bool existed = PathExists(out);
+        Bytes before;
+        ReadBytes(out, &before);
         std::vector<std::string> problems;
         EXPECT_FALSE(b.Build(&problems)) << c.what;
         EXPECT_TRUE(Mentions(problems, c.reason)) << c.what << ":\n" << Joined(problems);
+        // Nothing new beside the output, and the output as it was.
         EXPECT_TRUE(ListFolder(Sjis(b.Path("out").c_str())).empty()) << c.what;
-        EXPECT_FALSE(PathExists(Sjis(b.request.outPath.c_str()))) << c.what;
+        EXPECT_EQ(PathExists(out), existed) << c.what;
+        Bytes after;
+        ReadBytes(out, &after);
+        EXPECT_TRUE(before == after) << c.what;
     }
 }
 
