@@ -117,6 +117,8 @@ static int RunBuild(const std::vector<std::string>& args) {
         fprintf(stderr, "krnpatch: the written patch did not verify and was removed\n");
         return kExitFailed;
     }
+    for (const std::string& w : report.warnings)
+        printf("warning: %s\n", w.c_str());
     printf("wrote %s: %u files, %s bytes of files, patch %s bytes, built and verified in %lld ms\n",
            request.outPath.c_str(), summary.files, GroupDigits(summary.payloadBytes).c_str(),
            GroupDigits(summary.patchBytes).c_str(), (long long)ms);

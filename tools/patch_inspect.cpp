@@ -18,6 +18,7 @@
 namespace fs = std::filesystem;
 
 const uint64_t kTwoGiB = 0x80000000ull;
+const size_t kFolderRoom = 64;            // an install folder shorter than this is rare
 const uint32_t kMaxListBytes = 16u << 20; // far beyond 256 records; bounds a damaged size
 
 static uint32_t Le32(const unsigned char* p) {
@@ -327,6 +328,13 @@ static void InspectInstallation(Package* package, PatchReport* r) {
                                         "installed");
             continue;
         }
+        // update.exe composes "<folder>\<name>.tmp" in a 260-byte buffer; a
+        // record path (at most 247 bytes) always leaves a few bytes.
+        size_t used = entry.installName.size() + 1 + 4;
+        if (used < kMaxPath - 1 && kMaxPath - 1 - used < kFolderRoom)
+            r->warnings.push_back(label + ": its install path leaves room for an install " +
+                                  "folder of only " + std::to_string(kMaxPath - 1 - used) +
+                                  " bytes");
         if (!entry.listed)
             r->errors.push_back(label + ": the version list has no record for it; update.exe "
                                         "would install it unverified at the top of the install "

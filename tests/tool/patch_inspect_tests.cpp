@@ -87,6 +87,11 @@ TEST(PatchInspect, NamesEveryKindOfDamage) {
          nullptr, ""},
         {"list named in another letter case",
          [](WriterOptions* o, std::vector<WriterEntry>*) { o->listName = "krn.HVL"; }, nullptr, ""},
+        {"a path leaving little room for the folder",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[1].listPath = std::string(200, 'd') + "\\data01000.arc";
+         },
+         nullptr, "", "an install folder of only 39 bytes"},
         {"digest off by one bit",
          [](WriterOptions*, std::vector<WriterEntry>* e) { (*e)[1].wrongDigest = true; }, nullptr,
          "but the version list expects"},
