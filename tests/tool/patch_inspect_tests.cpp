@@ -91,7 +91,7 @@ TEST(PatchInspect, NamesEveryKindOfDamage) {
          [](WriterOptions*, std::vector<WriterEntry>* e) {
              (*e)[1].listPath = std::string(200, 'd') + "\\data01000.arc";
          },
-         nullptr, "", "an install folder of only 39 bytes"},
+         nullptr, "", "an install folder of only 40 bytes"},
         {"digest off by one bit",
          [](WriterOptions*, std::vector<WriterEntry>* e) { (*e)[1].wrongDigest = true; }, nullptr,
          "but the version list expects"},
