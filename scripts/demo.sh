@@ -45,18 +45,31 @@ mkdir -p "$demo"
 rm -f "$demo"/*.exe "$demo"/progress.png
 
 section "Building the example patch"
-echo "files:  examples/patch-files ($(cd examples/patch-files && find . -type f | sed 's|^\./||' | sort | tr '\n' ' '))"
+# The example files, and a large generated one so that the progress dialog
+# stays up long enough to be seen.
+files=$demo/patch-files
+rm -rf "$files"
+cp -r examples/patch-files "$files"
+mkdir -p "$files/Movie"
+python3 - "$files/Movie/opening.mpg" <<'PY'
+import random, sys
+block = random.Random(1).randbytes(1 << 20)
+with open(sys.argv[1], "wb") as f:
+    for i in range(96):
+        f.write(bytes([i]) + block[1:])
+PY
+echo "files:  examples/patch-files and a generated 96 MiB Movie/opening.mpg"
 echo "title:  $(cat examples/title.txt)"
 if [ -e "$shipping" ]; then
   "$krnpatch" build --stub "$shipping" --title-file examples/title.txt \
-    --from examples/patch-files --out "$demo/quillmere-patch-1.02.exe"
+    --from "$files" --out "$demo/quillmere-patch-1.02.exe"
   echo "        ^ the patch to ship: its stub is the 32-bit build/win32/update/update.exe"
   "$krnpatch" verify "$demo/quillmere-patch-1.02.exe" | sed 's/^/        verify: /'
 else
   echo "(no $shipping: the patch to ship is not built)"
 fi
 "$krnpatch" build --stub "$twin" --title-file examples/title.txt \
-  --from examples/patch-files --out "$demo/quillmere-patch-1.02-win64.exe"
+  --from "$files" --out "$demo/quillmere-patch-1.02-win64.exe"
 echo "        ^ the same patch on the 64-bit test twin of update.exe: this machine's Wine"
 echo "          runs no 32-bit programs, so the demo installs this one"
 echo
@@ -71,7 +84,7 @@ fi
 install_win='C:\Games\クイルミア'
 install=$WINEPREFIX/drive_c/Games/クイルミア
 rm -rf "$install"
-mkdir -p "$install/Archive"
+mkdir -p "$install/Archive" "$install/Movie"
 echo "system archive 1.01" >"$install/system.arc"
 echo "data archive 01000 1.01" >"$install/Archive/data01000.arc"
 echo "data archive 01001 1.01" >"$install/Archive/data01001.arc"
@@ -131,7 +144,13 @@ echo "exit status of update.exe: ${code:-none} ($meaning)"
 echo "files:"
 for f in $(cd "$install" && find . -type f ! -name KRN.hvl ! -name uninst.lst | sed 's|^\./||' | sort); do
   new=$("$krnpatch" digest "$install/$f" | cut -d' ' -f1)
-  if [ "${old[$f]:-}" = "$new" ]; then state="unchanged"; else state="replaced  ${old[$f]:-(new)} -> $new"; fi
+  if [ -z "${old[$f]:-}" ]; then
+    state="new       $new"
+  elif [ "${old[$f]}" = "$new" ]; then
+    state="unchanged"
+  else
+    state="replaced  ${old[$f]} -> $new"
+  fi
   printf '  %-24s %s\n' "$f" "$state"
 done
 echo "installed version list after:"
