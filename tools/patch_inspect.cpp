@@ -12,7 +12,6 @@
 #include "version_list.h"
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string.h>
 
 namespace fs = std::filesystem;
