@@ -9,6 +9,7 @@
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
+#include "strbuf.h"
 #include "text.h"
 #include "version_list.h"
 #include <algorithm>
@@ -103,18 +104,9 @@ std::string InstallPathProblem(const std::string& path) {
            "Windows refuses in names)";
 }
 
-// The file system's view of a name: one separator, matching lowercase.
 static std::string NormalName(const std::string& name) {
-    char normal[kMaxPath] = {0};
-    strncpy(normal, name.c_str(), sizeof(normal) - 1);
-    for (unsigned char* p = (unsigned char*)normal; *p; p++) {
-        if (IsLeadByte(*p) && p[1]) {
-            p++;
-            continue;
-        }
-        if (*p == '/') *p = '\\';
-    }
-    LowerName(normal);
+    char normal[kMaxPath];
+    NormalInstallName(normal, name.c_str());
     return normal;
 }
 
@@ -190,8 +182,8 @@ void CheckPatchPlan(const PatchPlan& plan, std::vector<std::string>* problems) {
         }
         // The same lowering as the matching rule: only the first of two such
         // files could ever be matched to its record.
-        char lowered[kMaxPath] = {0};
-        strncpy(lowered, file.entryName.c_str(), sizeof(lowered) - 1);
+        char lowered[kMaxPath];
+        CopyText(lowered, file.entryName.c_str());
         LowerName(lowered);
         auto inserted = byName.emplace(lowered, &file);
         if (!inserted.second)

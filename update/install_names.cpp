@@ -66,8 +66,7 @@ bool IsSafeInstallName(const char* name) {
     }
 }
 
-// The name as the file system compares it: one separator, matching lowercase.
-static void NormalName(char (&out)[kMaxPath], const char* name) {
+void NormalInstallName(char (&out)[kMaxPath], const char* name) {
     CopyText(out, name);
     for (unsigned char* p = (unsigned char*)out; *p; p++) {
         if (IsLeadByte(*p) && p[1]) {
@@ -88,7 +87,7 @@ uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
     Name* normal = (Name*)malloc(count * sizeof(Name));
     if (!normal) return UPDATE_E_FAILED;
     for (uint32_t i = 0; i < count; i++)
-        NormalName(normal[i], names[i]);
+        NormalInstallName(normal[i], names[i]);
 
     // At most 256 names: comparing every pair is cheap.
     uint32_t result = UPDATE_OK;

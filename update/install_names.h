@@ -2,6 +2,7 @@
 // package entries are written. They come from the package, so they are checked
 // before anything is written.
 #pragma once
+#include "result_codes.h"
 #include <stdint.h>
 
 // True for a relative path that stays inside the install folder and names a
@@ -10,6 +11,11 @@
 // component ending in a dot or a blank, no character Windows refuses in a
 // name. Scanned as Shift-JIS, so a trail byte 0x5C is no separator.
 bool IsSafeInstallName(const char* name);
+
+// The name as the file system compares it: one separator ('\'), letters
+// lowered by the matching rule. A name that does not fit is cut; callers
+// refuse such names (CheckInstallNames does).
+void NormalInstallName(char (&out)[kMaxPath], const char* name);
 
 // UPDATE_OK when every name is safe and no two name the same file (letter
 // case and the two separators aside) and no name is another's temporary file

@@ -4,6 +4,7 @@
 // point on the overall bar that holds the program still at a known step.
 #pragma once
 #include <windows.h>
+#include <wchar.h>
 
 const int kHookTextSize = 128;
 const int kHookMaxRecords = 8192;
@@ -37,5 +38,6 @@ struct HookShared {
 
 // Object names for the program with this process id.
 inline void HookObjectName(WCHAR (&name)[64], const wchar_t* what, DWORD pid) {
-    wsprintfW(name, L"krn_uihook_%s_%lu", what, (unsigned long)pid);
+    _snwprintf(name, 64, L"krn_uihook_%ls_%lu", what, (unsigned long)pid);
+    name[63] = 0;
 }
