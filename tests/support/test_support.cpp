@@ -255,3 +255,12 @@ Bytes PatternBytes(size_t size, unsigned seed) {
     }
     return out;
 }
+
+WriterEntry PatternEntry(const std::string& name, const std::string& listPath, size_t size,
+                         unsigned seed) {
+    WriterEntry e;
+    e.name = name;
+    e.listPath = listPath;
+    e.data = PatternBytes(size, seed);
+    return e;
+}

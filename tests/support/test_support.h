@@ -2,6 +2,7 @@
 // go around the code under test. Paths are in the program's form (narrow
 // Shift-JIS, backslashes accepted on every platform).
 #pragma once
+#include "package_writer.h"
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ struct ScratchFolder {
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string path;                                  // no trailing separator
+    std::string path;                                    // no trailing separator
     std::string Join(const std::string& relative) const; // path + "\" + relative
 };
 
@@ -31,3 +32,6 @@ Bytes ToBytes(const std::string& s);
 Bytes PatternBytes(size_t size, unsigned seed);
 // The Shift-JIS form of a UTF-8 literal, converted independently of the code under test.
 std::string Sjis(const char* utf8);
+// A package entry of size pattern bytes; listPath empty leaves it out of the list.
+WriterEntry PatternEntry(const std::string& name, const std::string& listPath, size_t size,
+                         unsigned seed);

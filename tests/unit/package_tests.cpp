@@ -14,15 +14,6 @@ Bytes Stub() {
     return PatternBytes(4000, 1);
 }
 
-WriterEntry Entry(const std::string& name, const std::string& listPath, size_t size,
-                  unsigned seed) {
-    WriterEntry e;
-    e.name = name;
-    e.listPath = listPath;
-    e.data = PatternBytes(size, seed);
-    return e;
-}
-
 // Builds a package file in dir and returns its path.
 std::string WritePackage(const ScratchFolder& dir, const WriterOptions& options,
                          const std::vector<WriterEntry>& entries, const char* name = "update.exe") {
@@ -87,8 +78,8 @@ TEST(Package, BothLayoutsRoundTrip) {
         options.title = Sjis("クイルミア アップデート");
         options.magic = c.magic;
         std::vector<WriterEntry> entries = {
-            Entry("system.arc", "system.arc", 5000, 2), Entry("empty.bin", "", 0, 3),
-            Entry("data01000.arc", "Archive\\data01000.arc", 70000, 4)};
+            PatternEntry("system.arc", "system.arc", 5000, 2), PatternEntry("empty.bin", "", 0, 3),
+            PatternEntry("data01000.arc", "Archive\\data01000.arc", 70000, 4)};
         std::string path = WritePackage(dir, options, entries);
 
         char title[kTitleBlockSize];
@@ -138,7 +129,7 @@ TEST(Package, CountsAndFileSizes) {
     // 256 entries are the most.
     std::vector<WriterEntry> many;
     for (int i = 0; i < 255; i++)
-        many.push_back(Entry("f" + std::to_string(i) + ".bin", "", (size_t)i, (unsigned)i));
+        many.push_back(PatternEntry("f" + std::to_string(i) + ".bin", "", (size_t)i, (unsigned)i));
     std::string full = WritePackage(dir, WriterOptions(), many, "full.exe");
     ASSERT_EQ(UPDATE_OK, OpenPackage(&p, full.c_str()));
     EXPECT_EQ(256u, p.count);
@@ -159,7 +150,8 @@ TEST(Package, CountsAndFileSizes) {
     // A count that the table cannot back is a short table read.
     WriterOptions shortTable = noList;
     shortTable.countOverride = 2;
-    std::string shortPath = WritePackage(dir, shortTable, {Entry("a.bin", "", 10, 1)}, "short.exe");
+    std::string shortPath =
+        WritePackage(dir, shortTable, {PatternEntry("a.bin", "", 10, 1)}, "short.exe");
     EXPECT_EQ(UPDATE_E_PACKAGE, OpenPackage(&p, shortPath.c_str()));
     ClosePackage(&p);
 
@@ -194,8 +186,8 @@ TEST(Package, DamagedEntriesAndBoundedStrings) {
     // A title block without a NUL is cut at its last byte.
     WriterOptions options;
     options.title = std::string(1023, 'T');
-    std::vector<WriterEntry> entries = {Entry(std::string(96, 'N'), "", 10, 1),
-                                        Entry("past.bin", "", 300, 2)};
+    std::vector<WriterEntry> entries = {PatternEntry(std::string(96, 'N'), "", 10, 1),
+                                        PatternEntry("past.bin", "", 300, 2)};
     options.pastEndEntry = 1;
     std::string path = WritePackage(dir, options, entries);
     Bytes bytes;
@@ -221,15 +213,17 @@ TEST(Package, DamagedEntriesAndBoundedStrings) {
     // Short entries bound names to 16 bytes.
     WriterOptions shortOptions;
     shortOptions.magic = "SHORT ENTRY!";
-    path = WritePackage(dir, shortOptions, {Entry("0123456789ABCDEF", "", 5, 3)}, "short.exe");
+    path =
+        WritePackage(dir, shortOptions, {PatternEntry("0123456789ABCDEF", "", 5, 3)}, "short.exe");
     ASSERT_EQ(UPDATE_OK, OpenPackage(&p, path.c_str()));
     GetEntryName(p, 1, name);
     EXPECT_STREQ("0123456789ABCDEF", name);
     ClosePackage(&p);
 
     // Offsets that put the entry at 2 GiB or beyond, or wrap 32 bits, are unreadable.
-    path = WritePackage(dir, WriterOptions(), {Entry("a.bin", "", 5, 3), Entry("b.bin", "", 5, 4)},
-                        "far.exe");
+    path =
+        WritePackage(dir, WriterOptions(),
+                     {PatternEntry("a.bin", "", 5, 3), PatternEntry("b.bin", "", 5, 4)}, "far.exe");
     ASSERT_TRUE(ReadBytes(path, &bytes));
     const uint32_t offsets[] = {0x80000000u - 0x70410u - 3 * 128, 0xFFFFFFF0u};
     for (uint32_t offset : offsets) {
@@ -261,7 +255,7 @@ TEST(Package, VersionListEntryFoundInAnyCase) {
         options.listVersion = 0;
         std::vector<WriterEntry> entries;
         for (const std::string& n : c.names)
-            entries.push_back(Entry(n, "", 20, 5));
+            entries.push_back(PatternEntry(n, "", 20, 5));
         std::string path = WritePackage(dir, options, entries);
         Package p{};
         ASSERT_EQ(UPDATE_OK, OpenPackage(&p, path.c_str()));
@@ -271,7 +265,7 @@ TEST(Package, VersionListEntryFoundInAnyCase) {
 }
 
 TEST(PackageWriter, RefusalsAndDeterminism) {
-    std::vector<WriterEntry> entries = {Entry("a.bin", "a.bin", 100, 1)};
+    std::vector<WriterEntry> entries = {PatternEntry("a.bin", "a.bin", 100, 1)};
     Bytes out;
     std::string error;
     EXPECT_FALSE(BuildPackage(Bytes(0x70000, 1), WriterOptions(), entries, &out, &error));
@@ -285,18 +279,20 @@ TEST(PackageWriter, RefusalsAndDeterminism) {
     WriterOptions badMagic;
     badMagic.magic = "SHORT";
     EXPECT_FALSE(BuildPackage(Stub(), badMagic, entries, &out, &error));
-    EXPECT_FALSE(BuildPackage(Stub(), WriterOptions(), {Entry(std::string(97, 'n'), "", 1, 1)},
-                              &out, &error));
+    EXPECT_FALSE(BuildPackage(Stub(), WriterOptions(),
+                              {PatternEntry(std::string(97, 'n'), "", 1, 1)}, &out, &error));
     WriterOptions shortEntries;
     shortEntries.magic = "............";
-    EXPECT_FALSE(
-        BuildPackage(Stub(), shortEntries, {Entry(std::string(17, 'n'), "", 1, 1)}, &out, &error));
-    EXPECT_FALSE(BuildPackage(Stub(), WriterOptions(), {Entry("a", std::string(249, 'p'), 1, 1)},
+    EXPECT_FALSE(BuildPackage(Stub(), shortEntries, {PatternEntry(std::string(17, 'n'), "", 1, 1)},
                               &out, &error));
+    EXPECT_FALSE(BuildPackage(Stub(), WriterOptions(),
+                              {PatternEntry("a", std::string(249, 'p'), 1, 1)}, &out, &error));
     WriterOptions v1;
     v1.listVersion = 1;
-    EXPECT_FALSE(BuildPackage(Stub(), v1, {Entry("a", std::string(57, 'p'), 1, 1)}, &out, &error));
-    EXPECT_TRUE(BuildPackage(Stub(), v1, {Entry("a", std::string(56, 'p'), 1, 1)}, &out, &error));
+    EXPECT_FALSE(
+        BuildPackage(Stub(), v1, {PatternEntry("a", std::string(57, 'p'), 1, 1)}, &out, &error));
+    EXPECT_TRUE(
+        BuildPackage(Stub(), v1, {PatternEntry("a", std::string(56, 'p'), 1, 1)}, &out, &error));
 
     // Same input, same bytes; the file form equals the built form and leaves no temporary.
     ScratchFolder dir;

@@ -336,22 +336,14 @@ void ReadListOf(const WriterOptions& options, const std::vector<WriterEntry>& en
     ClosePackage(&p);
 }
 
-WriterEntry Entry(const std::string& name, const std::string& listPath, size_t size,
-                  unsigned seed) {
-    WriterEntry e;
-    e.name = name;
-    e.listPath = listPath;
-    e.data = PatternBytes(size, seed);
-    return e;
-}
-
 TEST(PackageList, V1AndV2ReadAlikeAndFindByFileName) {
     std::vector<WriterEntry> entries = {
-        Entry("DATA01000.ARC", "Archive\\data01000.arc", 300, 1),
-        Entry("system.arc", "system.arc", 200, 2),
-        Entry("other.arc", "Other\\data01000.arc", 10, 3), // same name part, later: never chosen
-        Entry("unlisted.bin", "", 10, 4),
-        Entry("long.bin", std::string(52, 'L') + ".bin", 10, 5), // fills a V1 path field
+        PatternEntry("DATA01000.ARC", "Archive\\data01000.arc", 300, 1),
+        PatternEntry("system.arc", "system.arc", 200, 2),
+        PatternEntry("other.arc", "Other\\data01000.arc", 10,
+                     3), // same name part, later: never chosen
+        PatternEntry("unlisted.bin", "", 10, 4),
+        PatternEntry("long.bin", std::string(52, 'L') + ".bin", 10, 5), // fills a V1 path field
     };
     entries[1].wrongDigest = true;
     WriterOptions v2, v1;
@@ -384,8 +376,8 @@ TEST(PackageList, V1AndV2ReadAlikeAndFindByFileName) {
 }
 
 TEST(PackageList, DamagedListsReadAsNoList) {
-    std::vector<WriterEntry> entries = {Entry("a.arc", "a.arc", 0, 1),
-                                        Entry("b.arc", "Archive\\b.arc", 0, 2)};
+    std::vector<WriterEntry> entries = {PatternEntry("a.arc", "a.arc", 0, 1),
+                                        PatternEntry("b.arc", "Archive\\b.arc", 0, 2)};
     struct Case {
         const char* what;
         int listVersion;
@@ -414,7 +406,7 @@ TEST(PackageList, DamagedListsReadAsNoList) {
     for (const char* text : contents) {
         WriterOptions options;
         options.listVersion = 0;
-        WriterEntry e = Entry("krn.HVL", "", 0, 1);
+        WriterEntry e = PatternEntry("krn.HVL", "", 0, 1);
         e.data.assign(text, text + (text[5] == '3' ? 16 : 8));
         PackageList list{};
         ReadListOf(options, {e}, &list);
@@ -423,7 +415,7 @@ TEST(PackageList, DamagedListsReadAsNoList) {
     // A V2 path that fills its field is cut at the field's last byte.
     WriterOptions options;
     PackageList list{};
-    ReadListOf(options, {Entry("x", std::string(248, 'p'), 1, 1)}, &list);
+    ReadListOf(options, {PatternEntry("x", std::string(248, 'p'), 1, 1)}, &list);
     ASSERT_EQ(1u, list.count);
     EXPECT_EQ(std::string(247, 'p'), list.records[0].path);
     FreePackageList(&list);
