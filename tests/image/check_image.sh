@@ -4,6 +4,7 @@
 # of ours that an elevated program could pick up from its download folder).
 # Usage: check_image.sh <exe> <size limit in bytes, the file must be below it>
 set -u
+export LC_ALL=C # objdump output is parsed; a Japanese locale would translate it
 exe="$1"
 limit="$2"
 objdump="${OBJDUMP:-i686-w64-mingw32-objdump}"
