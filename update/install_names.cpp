@@ -78,9 +78,19 @@ void NormalInstallName(char (&out)[kMaxPath], const char* name) {
     LowerName(out);
 }
 
+// The lists are rewritten through these temporary files after the moves, which
+// would overwrite a file the package just installed under such a name.
+static bool IsListTempName(const char* name) {
+    char normal[kMaxPath];
+    NormalInstallName(normal, name);
+    return strcmp(normal, "krn.hvl.tmp") == 0 || strcmp(normal, "uninst.lst.tmp") == 0;
+}
+
 uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
     for (uint32_t i = 0; i < count; i++)
-        if (!IsSafeInstallName(names[i]) || strlen(names[i]) >= kMaxPath) return UPDATE_E_PACKAGE;
+        if (!IsSafeInstallName(names[i]) || strlen(names[i]) >= kMaxPath ||
+            IsListTempName(names[i]))
+            return UPDATE_E_PACKAGE;
     if (count < 2) return UPDATE_OK;
 
     typedef char Name[kMaxPath];

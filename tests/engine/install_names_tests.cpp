@@ -67,6 +67,10 @@ TEST(InstallNames, CollidingNamesAreRefused) {
     // Shift-JIS names that differ only in a trail byte are different files.
     EXPECT_EQ(UPDATE_OK, Check({Sjis("表"), Sjis("評")}));
     EXPECT_EQ(UPDATE_E_PACKAGE, Check({"ok.txt", "..\\up.txt"}));
+    // The lists' own temporary files, written after the moves.
+    EXPECT_EQ(UPDATE_E_PACKAGE, Check({"KRN.hvl.tmp"}));
+    EXPECT_EQ(UPDATE_E_PACKAGE, Check({"system.arc", "Uninst.LST.tmp"}));
+    EXPECT_EQ(UPDATE_OK, Check({"Archive\\uninst.lst.tmp"}));
 }
 
 } // namespace
