@@ -20,7 +20,8 @@ template <size_t N> bool CopyText(char (&dst)[N], const char* src) {
 // Copies a field that may lack its NUL, bounded to fieldSize bytes.
 template <size_t N> bool CopyField(char (&dst)[N], const char* field, size_t fieldSize) {
     size_t n = 0;
-    while (n < fieldSize && field[n]) n++;
+    while (n < fieldSize && field[n])
+        n++;
     if (n >= N) {
         memcpy(dst, field, N - 1);
         dst[N - 1] = 0;
@@ -31,7 +32,8 @@ template <size_t N> bool CopyField(char (&dst)[N], const char* field, size_t fie
     return true;
 }
 
-template <size_t N, typename... Args> bool FormatText(char (&dst)[N], const char* fmt, Args... args) {
+template <size_t N, typename... Args>
+bool FormatText(char (&dst)[N], const char* fmt, Args... args) {
     int n = snprintf(dst, N, fmt, args...);
     if (n < 0) dst[0] = 0;
     return n >= 0 && (size_t)n < N;

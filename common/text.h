@@ -37,7 +37,9 @@ char* ToMultiByte(const WideChar* w, int target);
 // the conversion fails; never writes past capacity.
 bool ToWide(WideChar* dst, size_t dstUnits, const char* s);
 bool ToMultiByte(char* dst, size_t dstBytes, const WideChar* w, int target);
-template <size_t N> bool ToWide(WideChar (&dst)[N], const char* s) { return ToWide(dst, N, s); }
+template <size_t N> bool ToWide(WideChar (&dst)[N], const char* s) {
+    return ToWide(dst, N, s);
+}
 template <size_t N> bool ToMultiByte(char (&dst)[N], const WideChar* w, int target) {
     return ToMultiByte(dst, N, w, target);
 }

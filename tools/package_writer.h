@@ -14,14 +14,14 @@ struct WriterEntry {
 };
 
 struct WriterOptions {
-    std::string title;               // Shift-JIS, at most 1023 bytes
-    std::string magic;               // 12 bytes; empty means "VELMAR ARC20" (long entries)
-    int listVersion = 2;             // 2 or 1; 0 writes no version list entry
+    std::string title;                // Shift-JIS, at most 1023 bytes
+    std::string magic;                // 12 bytes; empty means "VELMAR ARC20" (long entries)
+    int listVersion = 2;              // 2 or 1; 0 writes no version list entry
     std::string listName = "KRN.hvl"; // entry name of the version list
-    uint32_t countOverride = 0;      // knob: header count written instead of the real one
-    uint32_t listCountOverride = 0;  // knob: list header count instead of the real one
-    uint32_t truncateBy = 0;         // knob: cut this many bytes off the end
-    int pastEndEntry = -1;           // knob: entries[i]'s size reaches past the end
+    uint32_t countOverride = 0;       // knob: header count written instead of the real one
+    uint32_t listCountOverride = 0;   // knob: list header count instead of the real one
+    uint32_t truncateBy = 0;          // knob: cut this many bytes off the end
+    int pastEndEntry = -1;            // knob: entries[i]'s size reaches past the end
 };
 
 // Builds the bytes of a patch: stub, padding, title, archive. The version list,

@@ -5,6 +5,8 @@
 #include "result_codes.h"
 #include <stdint.h>
 
+// One line a text, so each can be read against its comment.
+// clang-format off
 // "アップデートを行いますか？" + 13 U+3000 (52 bytes)
 const char kAskUpdate[] = "\x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67\x82\xF0\x8D\x73\x82\xA2\x82\xDC\x82\xB7\x82\xA9\x81\x48\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40";
 // "アップデートを中止しますか？" + 12 U+3000 (52 bytes)
@@ -34,6 +36,7 @@ const char kCompanyKey[] = "TARNVALE";
 const char kUpdaterMutexName[] = "Updater for Quillmere is executing.";
 // Held by the game, its launcher and its uninstaller while they run.
 const char kGameMutexName[] = "Kestrune for Quillmere is executing.";
+// clang-format on
 
 // The message that reports a result of the update procedure, or null for the
 // silent ones: a cancel, a close, and any value the procedure never returns.

@@ -50,7 +50,8 @@ const VersionRecord* FindByFileName(const PackageList& list, const char* entryNa
 // Index of the first installed record whose path matches, or -1.
 int FindByPath(const InstalledList& list, const char* path);
 void SetDigest(InstalledList* list, int index, const unsigned char (&digest)[kDigestSize]);
-bool AppendRecord(InstalledList* list, const char* path, const unsigned char (&digest)[kDigestSize]);
+bool AppendRecord(InstalledList* list, const char* path,
+                  const unsigned char (&digest)[kDigestSize]);
 
 // Rewrites "%s\KRN.hvl" through a flushed temporary file that replaces the old
 // list: UPDATE_OK, or UPDATE_E_FAILED with the old list left whole.
