@@ -36,21 +36,6 @@ static std::string EntryLabel(uint32_t index, const std::string& name) {
     return "entry " + std::to_string(index) + " (" + SjisToUtf8(name) + ")";
 }
 
-// Magic bytes as text, anything unprintable escaped.
-static std::string Printable(const std::string& bytes) {
-    std::string shown;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F && c != '"') {
-            shown += (char)c;
-        } else {
-            char esc[8];
-            snprintf(esc, sizeof(esc), "\\x%02X", c);
-            shown += esc;
-        }
-    }
-    return shown;
-}
-
 static std::string Hex32(uint64_t value) {
     char text[24];
     snprintf(text, sizeof(text), "0x%llX", (unsigned long long)value);
@@ -473,8 +458,9 @@ void PrintPatchListing(const PatchReport& r, FILE* out) {
     fprintf(out, "title:     %s\n", SjisToUtf8(r.title).c_str());
     if (r.haveArchive) {
         fprintf(out, "archive:   magic \"%s\", %s entries, %u entries, data area at %s\n",
-                Printable(r.magic).c_str(), r.longEntries ? "long (128-byte)" : "short (32-byte)",
-                r.count, Hex32(r.dataStart).c_str());
+                EscapedBytes(r.magic).c_str(),
+                r.longEntries ? "long (128-byte)" : "short (32-byte)", r.count,
+                Hex32(r.dataStart).c_str());
         if (r.listIndex >= 0)
             fprintf(out, "list:      entry %d, %s, %u records%s\n", r.listIndex,
                     r.listVersion == 2   ? "V2"
@@ -568,7 +554,7 @@ bool ReadVersionListFile(const std::string& path, VersionListFile* list) {
 }
 
 void PrintVersionListFile(const VersionListFile& list, FILE* out) {
-    fprintf(out, "magic %s, reserved 0x%08X, %u records\n", Printable(list.magic).c_str(),
+    fprintf(out, "magic %s, reserved 0x%08X, %u records\n", EscapedBytes(list.magic).c_str(),
             (unsigned)list.reserved, (unsigned)list.count);
     for (const ListedPath& record : list.records)
         fprintf(out, "  %s  %s\n", HexBytes(record.digest, kDigestSize).c_str(),

@@ -80,9 +80,13 @@ std::string SjisToUtf8(const std::string& sjis) {
     std::string utf8;
     if (ToWideFrom(kCodePageSjis, sjis, &wide) && FromWideTo(kCodePageUtf8, wide.data(), &utf8))
         return utf8;
+    return EscapedBytes(sjis);
+}
+
+std::string EscapedBytes(const std::string& bytes) {
     std::string shown;
-    for (unsigned char c : sjis) {
-        if (c >= 0x20 && c < 0x7F) {
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '"') {
             shown += (char)c;
         } else {
             char esc[8];

@@ -10,6 +10,8 @@
 bool Utf8ToSjis(const std::string& utf8, std::string* sjis, std::string* reason);
 // Shift-JIS to UTF-8 for display; bytes that do not decode appear as \xNN.
 std::string SjisToUtf8(const std::string& sjis);
+// Printable ASCII as is; quotes and every other byte as \xNN.
+std::string EscapedBytes(const std::string& bytes);
 // Lowercase hex, bytes in storage order.
 std::string HexBytes(const unsigned char* bytes, size_t count);
 // 1234567 -> "1,234,567".
