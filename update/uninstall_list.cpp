@@ -125,9 +125,10 @@ static char* FormatGroups(UninstallGroup* groups, uint32_t groupCount, size_t* u
                 size_t length = strlen(e->text);
                 size_t need = *used + length + 2; // the LF and the terminator
                 if (need > capacity) {
-                    while (need > capacity)
+                    // Doubling must not wrap to 0, which would loop for ever.
+                    while (need > capacity && capacity <= SIZE_MAX / 2)
                         capacity *= 2;
-                    char* grown = (char*)realloc(out, capacity);
+                    char* grown = need <= capacity ? (char*)realloc(out, capacity) : nullptr;
                     if (!grown) free(out);
                     out = grown;
                 }
