@@ -183,13 +183,18 @@ const char* FindChar(const char* s, uint32_t v) {
 }
 
 // Lower form of a Shift-JIS double-byte capital, or the character itself.
-// Full-width Latin, Greek and Cyrillic are the scripts with case in the code page.
+// Full-width Latin, Greek, Cyrillic and the Roman numerals are the characters
+// with case in the code page.
 static uint32_t LowerDoubleByte(uint32_t c) {
     if (c >= 0x8260 && c <= 0x8279) return c + 0x21; // full-width A-Z
     if (c >= 0x839F && c <= 0x83B6) return c + 0x20; // Greek
     // Cyrillic: the lower range skips 0x847F, which is no character.
     if (c >= 0x8440 && c <= 0x844E) return c + 0x30;
     if (c >= 0x844F && c <= 0x8460) return c + 0x31;
+    // Roman numerals one to ten, in the NEC row and in the IBM extension,
+    // lower to the small ones of the IBM extension, as the system maps them.
+    if (c >= 0x8754 && c <= 0x875D) return c - 0x8754 + 0xFA40;
+    if (c >= 0xFA4A && c <= 0xFA53) return c - 0x0A;
     return c;
 }
 

@@ -277,6 +277,19 @@ TEST(LowerName, DoubleByteCapitals) {
         auto again = Exact(lower);
         EXPECT_EQ(Hex(lower), Hex(LowerName(again.get()))) << "lower stays: " << c.lower;
     }
+    // Roman numerals have case too: the NEC row and the IBM extension both
+    // lower to the IBM small numerals; their neighbours stay.
+    struct Raw {
+        std::string in, out;
+    } numerals[] = {
+        {"\x87\x54\x87\x5D", "\xFA\x40\xFA\x49"}, // Ⅰ Ⅹ
+        {"\xFA\x4A\xFA\x53", "\xFA\x40\xFA\x49"},
+        {"\x87\x53\xFA\x40\xFA\x54", "\x87\x53\xFA\x40\xFA\x54"}, // ⑳ ⅰ ￢
+    };
+    for (const Raw& c : numerals) {
+        auto s = Exact(c.in);
+        EXPECT_EQ(Hex(c.out), Hex(LowerName(s.get()))) << Hex(c.in);
+    }
 }
 
 TEST(LowerName, TrailBytesNeverChangeAlone) {
