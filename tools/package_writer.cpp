@@ -91,7 +91,8 @@ bool BuildPackage(const std::vector<unsigned char>& stub, const WriterOptions& o
     if (total > 0xFFFFFFFFu) return Fail(error, "the package exceeds 4 GiB");
 
     out->assign(total, 0);
-    memcpy(out->data(), stub.data(), stub.size());
+    // An empty stub has no data pointer to copy from.
+    if (!stub.empty()) memcpy(out->data(), stub.data(), stub.size());
     memcpy(out->data() + kPayloadOffset, options.title.data(), options.title.size());
     memcpy(out->data() + kArchiveOffset,
            options.magic.empty() ? kArchiveMagic : options.magic.data(), 12);

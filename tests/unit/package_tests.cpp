@@ -272,6 +272,8 @@ TEST(PackageWriter, RefusalsAndDeterminism) {
     EXPECT_FALSE(error.empty());
     ASSERT_TRUE(BuildPackage(Bytes(0x6FFFF, 1), WriterOptions(), entries, &out, &error));
     EXPECT_EQ(0, out[0x6FFFF]); // padding up to the title block
+    ASSERT_TRUE(BuildPackage(Bytes(), WriterOptions(), entries, &out, &error)); // all padding
+    EXPECT_EQ(0, out[0]);
 
     WriterOptions longTitle;
     longTitle.title = std::string(1024, 't');
