@@ -178,14 +178,33 @@ static bool ExtractAll(UpdateRun* run, uint32_t* result) {
     return true;
 }
 
+static bool TargetPath(char (&path)[kMaxPath], const char* folder, const char* name) {
+    return FormatText(path, "%s\\%s", folder, name);
+}
+
+// A folder standing where a file goes can never be replaced by it. Found
+// before the first move, it leaves the installation as it was instead of
+// half updated.
+static bool TargetsAreReplaceable(UpdateRun* run) {
+    for (uint32_t i = 0; i < run->count; i++) {
+        if (!run->tempFlags[i]) continue;
+        char target[kMaxPath];
+        if (!TargetPath(target, run->folder, run->nameTable[i])) return false;
+        uint32_t attributes = GetPathAttributes(target);
+        if (attributes != kInvalidAttributes && (attributes & kAttrDirectory)) return false;
+    }
+    return true;
+}
+
 // The move phase; moves done before a failure stay done.
 static bool MoveAll(UpdateRun* run) {
+    if (!TargetsAreReplaceable(run)) return false;
     for (uint32_t i = 0; i < run->count; i++) {
         if (!run->tempFlags[i]) continue;
         char temp[kMaxPath];
         char target[kMaxPath];
         if (!TempPath(temp, run->folder, run->nameTable[i])) return false;
-        if (!FormatText(target, "%s\\%s", run->folder, run->nameTable[i])) return false;
+        if (!TargetPath(target, run->folder, run->nameTable[i])) return false;
         SetPathAttributes(target, kAttrNormal); // a read-only target is replaced all the same
         if (!MoveReplace(temp, target)) return false;
     }
