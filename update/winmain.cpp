@@ -39,11 +39,27 @@ static void RestrictDllSearch() {
 
 // The manifest brings no common-controls dependency, so the progress bar
 // class must be registered before the dialog that uses it is created.
+// comctl32 is no known DLL: imported at load time it would be looked for
+// beside update.exe first, before any restriction could apply. So it is
+// loaded here by its full path in the system folder and kept to the end.
+// Should that fail, the dialog cannot be created and the run says so.
 static void RegisterProgressClass() {
+    typedef BOOL(WINAPI * InitCommonControlsExFn)(const INITCOMMONCONTROLSEX*);
+    const wchar_t kName[] = L"\\comctl32.dll";
+    wchar_t path[MAX_PATH + sizeof kName / sizeof kName[0]];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    memcpy(path + length, kName, sizeof kName);
+    HMODULE comctl = LoadLibraryW(path);
+    if (!comctl) return;
+    FARPROC proc = GetProcAddress(comctl, "InitCommonControlsEx");
+    if (!proc) return;
+    InitCommonControlsExFn initControls =
+        reinterpret_cast<InitCommonControlsExFn>(reinterpret_cast<void*>(proc));
     INITCOMMONCONTROLSEX controls;
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_PROGRESS_CLASS;
-    InitCommonControlsEx(&controls);
+    initControls(&controls);
 }
 
 // Runs with both mutexes held; the dialog is created, used and gone again.

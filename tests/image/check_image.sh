@@ -1,7 +1,9 @@
 #!/bin/bash
 # Checks a 32-bit deliverable from outside: size below its limit, i386 GUI
-# image with ASLR and DEP, and imports from system DLLs only (no runtime DLL
-# of ours that an elevated program could pick up from its download folder).
+# image with ASLR and DEP, and load-time imports from known DLLs only, which
+# the loader never looks for beside the program. Any other DLL, a system one
+# such as comctl32 or version included, an elevated program could pick up
+# from its download folder.
 # Usage: check_image.sh <exe> <size limit in bytes, the file must be below it>
 set -u
 export LC_ALL=C # objdump output is parsed; a Japanese locale would translate it
@@ -30,13 +32,13 @@ value=$((16#${characteristics:-0}))
 (( value & 0x40 )) || fail "DYNAMIC_BASE missing (DllCharacteristics $characteristics)"
 (( value & 0x100 )) || fail "NX_COMPAT missing (DllCharacteristics $characteristics)"
 
-system_dlls=" kernel32.dll user32.dll gdi32.dll comctl32.dll advapi32.dll shell32.dll msvcrt.dll ole32.dll oleaut32.dll version.dll ntdll.dll shlwapi.dll comdlg32.dll "
+known_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll msvcrt.dll ole32.dll oleaut32.dll ntdll.dll shlwapi.dll comdlg32.dll "
 imports=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$headers")
 [ -n "$imports" ] || fail "no imports found"
 for dll in $imports; do
-    case "$system_dlls" in
+    case "$known_dlls" in
         *" $dll "*) ;;
-        *) fail "imports $dll, which is not a system DLL" ;;
+        *) fail "imports $dll, which is not a known DLL" ;;
     esac
 done
 
