@@ -26,8 +26,8 @@ static uint32_t HeaderCount(const unsigned char* header) {
     return ReadLe32(header + 12);
 }
 
-// A path that fills its whole field is cut at the field's last byte, so that
-// every record path in memory is a string.
+// A package path that fills its whole field is cut at the field's last byte,
+// so that every install name taken from it is a string.
 static void BoundPaths(VersionRecord* records, uint32_t count) {
     for (uint32_t i = 0; i < count; i++)
         records[i].path[kRecordPathSize - 1] = 0;
@@ -57,11 +57,12 @@ uint32_t ReadInstalledList(InstalledList* list, const char* installFolder) {
         records = (VersionRecord*)calloc(count, sizeof(VersionRecord));
         if (!records) return UPDATE_E_FAILED;
         uint32_t bytes = count * kRecordSize;
+        // Records are kept exactly as read, so that the rewrite gives back
+        // every record the update did not touch byte for byte.
         if (file.Read(records, bytes) != bytes) {
             free(records);
             return UPDATE_E_FAILED;
         }
-        BoundPaths(records, count);
     }
     file.Close();
     free(list->records);
@@ -167,9 +168,13 @@ const VersionRecord* FindByFileName(const PackageList& list, const char* entryNa
     return nullptr;
 }
 
+// Installed paths may fill their field without a NUL: bounded copies.
 int FindByPath(const InstalledList& list, const char* path) {
-    for (uint32_t i = 0; i < list.count; i++)
-        if (NamesMatch(list.records[i].path, path)) return (int)i;
+    for (uint32_t i = 0; i < list.count; i++) {
+        char recordPath[kMaxPath];
+        CopyField(recordPath, list.records[i].path, kRecordPathSize);
+        if (NamesMatch(recordPath, path)) return (int)i;
+    }
     return -1;
 }
 

@@ -17,7 +17,7 @@ extern const char kListMagicV2[8]; // "BHV_V2__"
 extern const char kListMagicV1[8]; // "BHV_____"
 
 struct VersionRecord {
-    char path[kRecordPathSize]; // relative, backslashes; NUL inside the field
+    char path[kRecordPathSize]; // relative, backslashes; an installed one may lack its NUL
     unsigned char digest[kDigestSize];
 };
 static_assert(sizeof(VersionRecord) == kRecordSize, "record layout is the file's");

@@ -186,6 +186,17 @@ TEST(InstalledList, SetAppendAndRewrite) {
     ASSERT_TRUE(ReadBytes(dir.Join("KRN.hvl"), &written));
     EXPECT_EQ(ListBytes("BHV_V2__", 0, {one}), written);
     FreeInstalledList(&fresh);
+
+    // A path that fills its whole field is matched whole and written back as read.
+    Bytes full = ListBytes("BHV_V2__", 0, {MakeRecord(std::string(248, 'p'), 4)});
+    ASSERT_TRUE(WriteBytes(dir.Join("KRN.hvl"), full));
+    ASSERT_EQ(UPDATE_OK, ReadInstalledList(&list, dir.path.c_str()));
+    EXPECT_EQ(0, FindByPath(list, std::string(248, 'P').c_str()));
+    EXPECT_EQ(-1, FindByPath(list, std::string(247, 'p').c_str()));
+    ASSERT_EQ(UPDATE_OK, WriteInstalledList(list, dir.path.c_str()));
+    ASSERT_TRUE(ReadBytes(dir.Join("KRN.hvl"), &written));
+    EXPECT_EQ(full, written);
+    FreeInstalledList(&list);
 }
 
 TEST(InstalledList, FailedRewriteLeavesTheOldListWhole) {
