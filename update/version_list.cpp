@@ -208,6 +208,7 @@ bool AppendRecord(InstalledList* list, const char* path,
 static bool ReplaceList(const char* listPath, const char* tempPath, const unsigned char* header,
                         const VersionRecord* records, uint32_t count) {
     if (count > (0xFFFFFFFFu - kListHeaderSize) / kRecordSize) return false;
+    SetPathAttributes(tempPath, kAttrNormal); // a stale read-only leftover would refuse the create
     FileObject file;
     if (!file.Create(tempPath)) return false;
     uint32_t bytes = count * kRecordSize;

@@ -5,6 +5,7 @@
 #include "package.h"
 #include "package_writer.h"
 #include "test_support.h"
+#include "file_system.h"
 #include "version_list.h"
 #include <gtest/gtest.h>
 #include <string.h>
@@ -178,11 +179,15 @@ TEST(InstalledList, SetAppendAndRewrite) {
     EXPECT_EQ(std::vector<std::string>{"KRN.hvl"}, ListFolder(dir.path));
     FreeInstalledList(&list);
 
-    // A list never read from disk is written with a fresh V2 header.
+    // A list never read from disk is written with a fresh V2 header, also over
+    // a read-only temporary file a killed run may have left.
     InstalledList fresh{};
     Record one = MakeRecord("a.bin", 3);
     ASSERT_TRUE(AppendRecord(&fresh, one.path.c_str(), one.digest));
+    ASSERT_TRUE(WriteText(dir.Join("KRN.hvl.tmp"), "stale"));
+    ASSERT_TRUE(SetPathAttributes(dir.Join("KRN.hvl.tmp").c_str(), kAttrReadOnly));
     ASSERT_EQ(UPDATE_OK, WriteInstalledList(fresh, dir.path.c_str()));
+    EXPECT_EQ(std::vector<std::string>{"KRN.hvl"}, ListFolder(dir.path));
     ASSERT_TRUE(ReadBytes(dir.Join("KRN.hvl"), &written));
     EXPECT_EQ(ListBytes("BHV_V2__", 0, {one}), written);
     FreeInstalledList(&fresh);
