@@ -72,7 +72,11 @@ static bool InstallHook(ChildProcess* child, const std::string& hookDll) {
     FARPROC proc = GetProcAddress(child->hookModule, "CallWndHook");
     if (!proc) return false;
     HOOKPROC hookProc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(proc));
-    child->hook = SetWindowsHookExW(WH_CALLWNDPROCRET, hookProc, child->hookModule, child->tid);
+    // Wine may not know the new thread's queue at once: a few tries, 25 ms apart.
+    for (int tries = 0; tries < 40 && !child->hook; tries++) {
+        if (tries) Sleep(25);
+        child->hook = SetWindowsHookExW(WH_CALLWNDPROCRET, hookProc, child->hookModule, child->tid);
+    }
     return child->hook != NULL;
 }
 
@@ -84,9 +88,15 @@ bool StartProgram(const std::string& exe, ChildProcess* child, const std::string
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
-                        folder.c_str(), &startup, &info))
-        return false;
+    // The program file was just renamed into place; under Wine a start right
+    // after can fail while the previous run's image is let go. A few tries.
+    bool started = false;
+    for (int tries = 0; tries < 5 && !started; tries++) {
+        if (tries) Sleep(200);
+        started = CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_SUSPENDED,
+                                 NULL, folder.c_str(), &startup, &info) != 0;
+    }
+    if (!started) return false;
     child->process = info.hProcess;
     child->thread = info.hThread;
     child->pid = info.dwProcessId;

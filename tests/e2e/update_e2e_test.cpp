@@ -81,7 +81,7 @@ Outcome RunPatch(const std::string& exe, const Scenario& s, DWORD timeoutMs = 60
     Outcome out;
     ChildProcess child;
     if (!StartProgram(exe, &child, HookDll())) {
-        ADD_FAILURE() << "cannot start " << exe;
+        ADD_FAILURE() << "cannot start " << exe << " (error " << GetLastError() << ")";
         return out;
     }
     if (s.pauseAt >= 0) ArmPause(&child, s.pauseAt);
