@@ -43,6 +43,16 @@ TEST(Digest, VectorsAndChunkIndependence) {
     FeedDigest(split, "c", 1);
     EXPECT_EQ(0, memcmp(split, abc, kDigestSize));
 
+    // A longer vector, computed byte by byte from the definition.
+    Bytes ramp(1001);
+    for (size_t i = 0; i < ramp.size(); i++)
+        ramp[i] = (unsigned char)(i * 7 + 3);
+    unsigned char rampDigest[kDigestSize] = {};
+    FeedDigest(rampDigest, ramp.data(), ramp.size());
+    const unsigned char rampExpected[kDigestSize] = {0x87, 0x97, 0x33, 0x3D,
+                                                     0xCF, 0xEB, 0x47, 0x3B};
+    EXPECT_EQ(0, memcmp(rampDigest, rampExpected, kDigestSize));
+
     // Long input: h wraps many times; any chunking gives the same bytes.
     Bytes data = PatternBytes(3 * 1048576 + 17, 9);
     unsigned char whole[kDigestSize] = {};
