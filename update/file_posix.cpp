@@ -14,20 +14,27 @@
 
 const size_t kHostPathSize = 4096;
 
-// Shift-JIS to UTF-8 first, separators second: a trail byte may be 0x5C, and
-// only after conversion is every backslash a real one.
-static bool ToHostPath(const char* path, char (&host)[kHostPathSize]) {
-    if (!path || !path[0]) return false;
-    iconv_t cd = iconv_open("UTF-8", "CP932");
+// Converts all of text with iconv into out (terminated); false when any of it
+// does not convert or fit.
+static bool ConvertWhole(const char* to, const char* from, const char* text, char* out,
+                         size_t size) {
+    iconv_t cd = iconv_open(to, from);
     if (cd == (iconv_t)-1) return false;
-    char* in = const_cast<char*>(path);
-    size_t inLeft = strlen(path);
-    char* out = host;
-    size_t outLeft = kHostPathSize - 1;
+    char* in = const_cast<char*>(text);
+    size_t inLeft = strlen(text);
+    size_t outLeft = size - 1;
     size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
     iconv_close(cd);
     if (r == (size_t)-1 || inLeft != 0) return false;
     *out = 0;
+    return true;
+}
+
+// Shift-JIS to UTF-8 first, separators second: a trail byte may be 0x5C, and
+// only after conversion is every backslash a real one.
+static bool ToHostPath(const char* path, char (&host)[kHostPathSize]) {
+    if (!path || !path[0] || !ConvertWhole("UTF-8", "CP932", path, host, kHostPathSize))
+        return false;
     for (char* p = host; *p; p++)
         if (*p == '\\') *p = '/';
     return true;
@@ -35,16 +42,7 @@ static bool ToHostPath(const char* path, char (&host)[kHostPathSize]) {
 
 // The reverse, for the program's own path.
 static bool FromHostPath(const char* host, char* path, size_t size) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == (iconv_t)-1) return false;
-    char* in = const_cast<char*>(host);
-    size_t inLeft = strlen(host);
-    char* out = path;
-    size_t outLeft = size - 1;
-    size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
-    iconv_close(cd);
-    if (r == (size_t)-1 || inLeft != 0) return false;
-    *out = 0;
+    if (!ConvertWhole("CP932", "UTF-8", host, path, size)) return false;
     // '/' is never a Shift-JIS trail byte, so this walk needs no lead bytes.
     for (char* p = path; *p; p++)
         if (*p == '/') *p = '\\';
