@@ -221,15 +221,11 @@ static bool ReplaceList(const char* listPath, const char* tempPath, const unsign
     return ok;
 }
 
-static bool ListPaths(const char* installFolder, char (&listPath)[kMaxPath],
-                      char (&tempPath)[kMaxPath]) {
-    return FormatText(listPath, "%s\\KRN.hvl", installFolder) &&
-           FormatText(tempPath, "%s\\KRN.hvl.tmp", installFolder);
-}
-
 uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder) {
     char listPath[kMaxPath], tempPath[kMaxPath];
-    if (!ListPaths(installFolder, listPath, tempPath)) return UPDATE_E_FAILED;
+    if (!FormatText(listPath, "%s\\KRN.hvl", installFolder) ||
+        !FormatText(tempPath, "%s\\KRN.hvl.tmp", installFolder))
+        return UPDATE_E_FAILED;
     unsigned char header[kListHeaderSize];
     memcpy(header, list.header, sizeof(header));
     // A list that was never read from disk has no header yet: a fresh V2 one.
@@ -242,42 +238,31 @@ uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder
     return UPDATE_OK;
 }
 
+// The list is read and rewritten as the update itself does; only the records
+// of missing files go, so the header and every kept record stay byte for byte.
 void PruneInstalledList(const char* installFolder) {
-    char listPath[kMaxPath], tempPath[kMaxPath];
-    if (!ListPaths(installFolder, listPath, tempPath)) return;
-    FileObject file;
-    if (!file.OpenRead(listPath)) return;
-    unsigned char header[kListHeaderSize];
-    if (file.Read(header, sizeof(header)) != sizeof(header)) return;
-    if (memcmp(header, kListMagicV2, sizeof(kListMagicV2)) != 0) return;
-    uint32_t count = HeaderCount(header);
-    uint32_t size = file.GetSize();
-    if (size == kInvalidSize || !RecordsFit(count, kRecordSize, size) || count == 0) return;
-    VersionRecord* records = (VersionRecord*)malloc((size_t)count * sizeof(VersionRecord));
-    if (!records) return;
-    uint32_t bytes = count * kRecordSize;
-    if (file.Read(records, bytes) != bytes) {
-        free(records);
+    InstalledList list{};
+    if (ReadInstalledList(&list, installFolder) != UPDATE_OK) {
+        FreeInstalledList(&list);
         return;
     }
-    file.Close();
     // Kept records are compacted in place, in their order.
     uint32_t kept = 0;
-    for (uint32_t i = 0; i < count; i++) {
+    for (uint32_t i = 0; i < list.count; i++) {
         char relative[kMaxPath], full[kMaxPath];
-        CopyField(relative, records[i].path, kRecordPathSize);
+        CopyField(relative, list.records[i].path, kRecordPathSize);
         if (!FormatText(full, "%s\\%s", installFolder, relative)) {
-            free(records);
+            FreeInstalledList(&list);
             return;
         }
         // Anything that exists, a folder too, keeps its record.
         if (GetPathAttributes(full) == kInvalidAttributes) continue;
-        if (kept != i) records[kept] = records[i];
+        if (kept != i) list.records[kept] = list.records[i];
         kept++;
     }
-    if (kept != count) {
-        WriteLe32(header + 12, kept);
-        ReplaceList(listPath, tempPath, header, records, kept);
+    if (kept != list.count) {
+        list.count = kept;
+        WriteInstalledList(list, installFolder);
     }
-    free(records);
+    FreeInstalledList(&list);
 }
