@@ -2,6 +2,7 @@
 #include "uninstall_list.h"
 #include "file_object.h"
 #include "file_system.h"
+#include "replace_file.h"
 #include "strbuf.h"
 #include "text.h"
 #include <stdlib.h>
@@ -162,16 +163,7 @@ int WriteUninstallList(const char* path, UninstallGroup* groups, uint32_t groupC
     bool readOnly = attributes != kInvalidAttributes && (attributes & kAttrReadOnly);
     // The written form is the text and its terminating zero byte.
     if (!readOnly && used < 0xFFFFFFFFu && FormatText(temp, "%s.tmp", path)) {
-        SetPathAttributes(temp, kAttrNormal); // a stale read-only leftover would refuse the create
-        FileObject file;
-        if (file.Create(temp)) {
-            uint32_t size = (uint32_t)used + 1;
-            bool ok = file.Write(out, size) == size && file.Flush();
-            file.Close();
-            ok = ok && MoveReplace(temp, path);
-            if (!ok) DeletePath(temp);
-            result = ok ? 1 : 0;
-        }
+        result = ReplaceFileContents(path, temp, out, (uint32_t)used + 1, nullptr, 0) ? 1 : 0;
     }
     free(out);
     return result;

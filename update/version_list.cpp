@@ -3,6 +3,7 @@
 // through a flushed temporary file so that a failure leaves the old list whole.
 #include "version_list.h"
 #include "file_system.h"
+#include "replace_file.h"
 #include "strbuf.h"
 #include "text.h"
 #include <stdlib.h>
@@ -203,29 +204,12 @@ bool AppendRecord(InstalledList* list, const char* path,
     return true;
 }
 
-// Writes header and records to the temporary file, flushes it and moves it
-// over the list. Any failure removes the temporary file and leaves the list.
-static bool ReplaceList(const char* listPath, const char* tempPath, const unsigned char* header,
-                        const VersionRecord* records, uint32_t count) {
-    if (count > (0xFFFFFFFFu - kListHeaderSize) / kRecordSize) return false;
-    SetPathAttributes(tempPath, kAttrNormal); // a stale read-only leftover would refuse the create
-    FileObject file;
-    if (!file.Create(tempPath)) return false;
-    uint32_t bytes = count * kRecordSize;
-    bool ok = file.Write(header, kListHeaderSize) == kListHeaderSize;
-    if (ok && bytes) ok = file.Write(records, bytes) == bytes;
-    if (ok) ok = file.Flush();
-    file.Close();
-    if (ok) ok = MoveReplace(tempPath, listPath);
-    if (!ok) DeletePath(tempPath);
-    return ok;
-}
-
 uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder) {
     char listPath[kMaxPath], tempPath[kMaxPath];
     if (!FormatText(listPath, "%s\\KRN.hvl", installFolder) ||
         !FormatText(tempPath, "%s\\KRN.hvl.tmp", installFolder))
         return UPDATE_E_FAILED;
+    if (list.count > (0xFFFFFFFFu - kListHeaderSize) / kRecordSize) return UPDATE_E_FAILED;
     unsigned char header[kListHeaderSize];
     memcpy(header, list.header, sizeof(header));
     // A list that was never read from disk has no header yet: a fresh V2 one.
@@ -234,7 +218,9 @@ uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder
         memcpy(header, kListMagicV2, sizeof(kListMagicV2));
     }
     WriteLe32(header + 12, list.count);
-    if (!ReplaceList(listPath, tempPath, header, list.records, list.count)) return UPDATE_E_FAILED;
+    if (!ReplaceFileContents(listPath, tempPath, header, kListHeaderSize, list.records,
+                             list.count * kRecordSize))
+        return UPDATE_E_FAILED;
     return UPDATE_OK;
 }
 
