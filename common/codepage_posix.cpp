@@ -33,9 +33,7 @@ static size_t SkipByte(const unsigned char*, size_t) {
 }
 
 static size_t SkipSjis(const unsigned char* p, size_t left) {
-    if (left >= 2 && IsLeadByte(p[0]) &&
-        ((p[1] >= 0x40 && p[1] <= 0x7E) || (p[1] >= 0x80 && p[1] <= 0xFC)))
-        return 2;
+    if (left >= 2 && IsLeadByte(p[0]) && IsTrailByte(p[1])) return 2;
     return 1;
 }
 

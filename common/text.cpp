@@ -42,6 +42,10 @@ bool IsLeadByte(unsigned char b) {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) || b == 0xFF;
 }
 
+bool IsTrailByte(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
 uint32_t DecodeUtf8(const char* p, uint32_t* length) {
     const unsigned char* u = (const unsigned char*)p;
     unsigned char b = u[0];

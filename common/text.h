@@ -25,6 +25,8 @@ const int kTargetUtf8 = 1;
 
 TextKind ClassifyText(const char* s);
 bool IsLeadByte(unsigned char b);
+// 0x40-0x7E and 0x80-0xFC: the bytes that may follow a lead byte.
+bool IsTrailByte(unsigned char b);
 // Code point of the UTF-8 sequence at p; *length gets its byte count (never past the NUL).
 uint32_t DecodeUtf8(const char* p, uint32_t* length);
 // Value of the character at p under kind; *length gets its byte count.

@@ -6,10 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-static bool IsTrailByte(unsigned char b) {
-    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
 static bool IsSeparator(unsigned char b) {
     return b == '\\' || b == '/';
 }
