@@ -134,13 +134,17 @@ void FreePackageList(PackageList* list) {
     list->count = 0;
 }
 
+// The form names are compared in. A name too long for a path buffer is no
+// install name: false, and it matches nothing.
+static bool MatchForm(char (&out)[kMaxPath], const char* name) {
+    if (!CopyText(out, name)) return false;
+    LowerName(out);
+    return true;
+}
+
 bool NamesMatch(const char* a, const char* b) {
     char la[kMaxPath], lb[kMaxPath];
-    // A name too long for a path buffer is no install name; it matches nothing.
-    if (!CopyText(la, a) || !CopyText(lb, b)) return false;
-    LowerName(la);
-    LowerName(lb);
-    return strcmp(la, lb) == 0;
+    return MatchForm(la, a) && MatchForm(lb, b) && strcmp(la, lb) == 0;
 }
 
 void GetFileNamePart(const char* path, char (&part)[kMaxPath]) {
@@ -160,21 +164,28 @@ void GetFileNamePart(const char* path, char (&part)[kMaxPath]) {
     CopyText(part, start);
 }
 
+// The searches below run once per entry over every record: the name looked
+// for is brought into match form once, each record's name as it is met.
 const VersionRecord* FindByFileName(const PackageList& list, const char* entryName) {
+    char wanted[kMaxPath];
+    if (!MatchForm(wanted, entryName)) return nullptr;
     for (uint32_t i = 0; i < list.count; i++) {
         char part[kMaxPath];
         GetFileNamePart(list.records[i].path, part);
-        if (NamesMatch(part, entryName)) return &list.records[i];
+        if (strcmp(LowerName(part), wanted) == 0) return &list.records[i];
     }
     return nullptr;
 }
 
-// Installed paths may fill their field without a NUL: bounded copies.
+// Installed paths may fill their field without a NUL: bounded copies, which
+// always fit a path buffer.
 int FindByPath(const InstalledList& list, const char* path) {
+    char wanted[kMaxPath];
+    if (!MatchForm(wanted, path)) return -1;
     for (uint32_t i = 0; i < list.count; i++) {
         char recordPath[kMaxPath];
         CopyField(recordPath, list.records[i].path, kRecordPathSize);
-        if (NamesMatch(recordPath, path)) return (int)i;
+        if (strcmp(LowerName(recordPath), wanted) == 0) return (int)i;
     }
     return -1;
 }
