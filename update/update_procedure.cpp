@@ -69,9 +69,7 @@ static void FormatLabel(char (&label)[kMaxPath], const char* name) {
 
 // The package's own version list is never written out under its name.
 static bool IsVersionListName(const char* name) {
-    char lowered[kMaxPath];
-    if (!CopyText(lowered, name)) return false;
-    return strcmp(LowerAscii(lowered), "krn.hvl") == 0;
+    return NamesMatch(name, "krn.hvl");
 }
 
 // Install name and expected digest of every entry, all checked before any
@@ -134,7 +132,6 @@ static bool ExtractAll(UpdateRun* run, uint32_t* result) {
         SetProgressPos(run->view.fileBar, 0);
         if (!Pump()) return false;
 
-        int record = FindByPath(run->installed, name);
         if (IsVersionListName(name)) continue;
 
         char temp[kMaxPath];
@@ -165,6 +162,7 @@ static bool ExtractAll(UpdateRun* run, uint32_t* result) {
                 *result = UPDATE_E_PACKAGE;
                 return false;
             }
+            int record = FindByPath(run->installed, name);
             if (record >= 0) {
                 SetDigest(&run->installed, record, expected->digest);
             } else if (!AppendRecord(&run->installed, name, expected->digest)) {
