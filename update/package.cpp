@@ -124,11 +124,9 @@ bool SeekToEntry(Package* package, uint32_t index) {
 
 int FindVersionListEntry(const Package& package) {
     for (uint32_t i = 0; i < package.count; i++) {
-        char name[kMaxPath];
-        const unsigned char* entry = EntryAt(package, i);
-        CopyField(name, (const char*)entry, package.longEntries ? kLongNameSize : kShortNameSize);
-        LowerName(name);
-        if (strcmp(name, "krn.hvl") == 0) return (int)i;
+        char name[kLongNameSize + 1];
+        GetEntryName(package, i, name);
+        if (strcmp(LowerName(name), "krn.hvl") == 0) return (int)i;
     }
     return -1;
 }
