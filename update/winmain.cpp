@@ -116,8 +116,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     }
 
     int status;
-    bool titleRead = ReadTitleBlock(gWindowTitle);
-    gWindowTitle[sizeof gWindowTitle - 1] = 0; // a block without a NUL ends at its last byte
+    bool titleRead = ReadTitleBlock(gWindowTitle); // terminated whatever the block holds
     if (!titleRead) {
         memcpy(gWindowTitle, kErrorCaption, sizeof kErrorCaption); // with its NUL
         ShowWarning(kTitleReadFailed);
