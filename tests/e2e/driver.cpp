@@ -1,6 +1,5 @@
 // The test driver's calls on the program under test (see driver.h).
 #include "driver.h"
-#include <commctrl.h>
 
 std::string Utf8FromWide(const std::wstring& wide) {
     if (wide.empty()) return std::string();
@@ -10,19 +9,12 @@ std::string Utf8FromWide(const std::wstring& wide) {
     return out;
 }
 
-static std::wstring WideFrom(UINT codePage, const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(codePage, 0, text.data(), (int)text.size(), NULL, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), (int)text.size(), &out[0], n);
-    return out;
-}
-
-std::wstring WideFromUtf8(const std::string& utf8) {
-    return WideFrom(CP_UTF8, utf8);
-}
 std::wstring WideFromAnsi(const std::string& ansi) {
-    return WideFrom(CP_ACP, ansi);
+    if (ansi.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), NULL, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &out[0], n);
+    return out;
 }
 
 static std::string SjisFromWide(const std::wstring& wide) {
@@ -220,34 +212,10 @@ std::vector<MessageBoxInfo> OpenMessageBoxes(const ChildProcess& child) {
     return boxes;
 }
 
-bool WaitForMessageBox(const ChildProcess& child, DWORD timeoutMs, MessageBoxInfo* box) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<MessageBoxInfo> boxes = OpenMessageBoxes(child);
-        // The text arrives with the box's initialisation; give it that moment.
-        if (!boxes.empty()) {
-            Sleep(50);
-            return ReadMessageBox(child, boxes[0].window, box);
-        }
-        if (!IsRunning(child) || GetTickCount() - start > timeoutMs) return false;
-        Sleep(5);
-    }
-}
-
 HWND FindProgressDialog(DWORD pid) {
     for (HWND window : ProcessWindows(pid))
         if (IsDialogClass(window) && GetDlgItem(window, 1002)) return window;
     return NULL;
-}
-
-HWND WaitForProgressDialog(const ChildProcess& child, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND dialog = FindProgressDialog(child.pid);
-        if (dialog) return dialog;
-        if (!IsRunning(child) || GetTickCount() - start > timeoutMs) return NULL;
-        Sleep(2);
-    }
 }
 
 bool ClickButton(HWND dialog, int id) {
@@ -279,19 +247,6 @@ void PostCommand(HWND window, WORD id, WORD code) {
 }
 void PostSysCommand(HWND window, WPARAM command) {
     PostMessageW(window, WM_SYSCOMMAND, command, 0);
-}
-
-bool ReadBar(HWND bar, int* low, int* high, int* position, DWORD timeoutMs) {
-    DWORD_PTR l = 0, h = 0, p = 0;
-    UINT flags = SMTO_ABORTIFHUNG;
-    if (!SendMessageTimeoutW(bar, PBM_GETRANGE, TRUE, 0, flags, timeoutMs, &l) ||
-        !SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, flags, timeoutMs, &h) ||
-        !SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, flags, timeoutMs, &p))
-        return false;
-    *low = (int)l;
-    *high = (int)h;
-    *position = (int)p;
-    return true;
 }
 
 void SuspendProgram(const ChildProcess& child) {

@@ -52,15 +52,11 @@ struct MessageBoxInfo {
 
 bool IsMessageBox(HWND window);
 bool ReadMessageBox(const ChildProcess& child, HWND window, MessageBoxInfo* box);
-// The first message box of the program that appears within timeoutMs;
-// false when none did or the program ended.
-bool WaitForMessageBox(const ChildProcess& child, DWORD timeoutMs, MessageBoxInfo* box);
 // Message boxes open right now.
 std::vector<MessageBoxInfo> OpenMessageBoxes(const ChildProcess& child);
 
 // The progress dialog: a dialog with a progress bar 1002.
 HWND FindProgressDialog(DWORD pid);
-HWND WaitForProgressDialog(const ChildProcess& child, DWORD timeoutMs);
 
 // Clicks a button of a dialog or message box (BM_CLICK posted to it).
 bool ClickButton(HWND dialog, int id);
@@ -72,9 +68,6 @@ void PostClose(HWND window);
 void PostQuit(const ChildProcess& child);
 void PostCommand(HWND window, WORD id, WORD code);
 void PostSysCommand(HWND window, WPARAM command);
-
-// Bar state through the control itself; false when the program did not answer in time.
-bool ReadBar(HWND bar, int* low, int* high, int* position, DWORD timeoutMs = 2000);
 
 // Suspends or resumes the program's GUI thread.
 void SuspendProgram(const ChildProcess& child);
@@ -104,5 +97,4 @@ bool ClearInstallFolder();
 void UseUnmanagedWindows();
 
 std::string Utf8FromWide(const std::wstring& wide);
-std::wstring WideFromUtf8(const std::string& utf8);
 std::wstring WideFromAnsi(const std::string& ansi); // the process's ANSI code page
