@@ -1,26 +1,21 @@
 // The maintainer tool's platform services on Windows.
 #include "patch_platform.h"
+#include "patch_text.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+// The wide forms the W calls want, through the tool's own conversion.
 static std::string Utf8FromWide(const wchar_t* w) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string s((size_t)n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w, -1, &s[0], n, nullptr, nullptr);
-    s.resize((size_t)n - 1);
+    std::string s;
+    WideToText(kCodePageUtf8, w, &s);
     return s;
 }
 
 static std::wstring WideFromUtf8(const std::string& s) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring w((size_t)n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &w[0], n);
-    w.resize((size_t)n - 1);
-    return w;
+    std::vector<WideChar> w;
+    return TextToWide(kCodePageUtf8, s, &w) ? std::wstring(w.data()) : std::wstring();
 }
 
 static std::string LastErrorText() {

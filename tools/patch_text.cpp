@@ -3,11 +3,9 @@
 // character would otherwise slip into a title or a file name unnoticed.
 #include "patch_text.h"
 
-#include "text.h"
 #include <stdio.h>
-#include <vector>
 
-static bool ToWideFrom(uint32_t codePage, const std::string& s, std::vector<WideChar>* w) {
+bool TextToWide(uint32_t codePage, const std::string& s, std::vector<WideChar>* w) {
     w->clear();
     if (s.empty()) {
         w->push_back(0);
@@ -19,7 +17,7 @@ static bool ToWideFrom(uint32_t codePage, const std::string& s, std::vector<Wide
     return MultiByteToWide(codePage, s.c_str(), w->data(), n) == n;
 }
 
-static bool FromWideTo(uint32_t codePage, const WideChar* w, std::string* s) {
+bool WideToText(uint32_t codePage, const WideChar* w, std::string* s) {
     s->clear();
     if (!w[0]) return true;
     int n = WideToMultiByte(codePage, w, nullptr, 0);
@@ -35,7 +33,7 @@ static bool CharSurvives(const WideChar* w, size_t units) {
     WideChar one[3] = {w[0], units > 1 ? w[1] : (WideChar)0, 0};
     std::string narrow;
     std::vector<WideChar> back;
-    if (!FromWideTo(kCodePageSjis, one, &narrow) || !ToWideFrom(kCodePageSjis, narrow, &back))
+    if (!WideToText(kCodePageSjis, one, &narrow) || !TextToWide(kCodePageSjis, narrow, &back))
         return false;
     return back.size() == units + 1 && back[0] == one[0] && (units < 2 || back[1] == one[1]);
 }
@@ -48,11 +46,11 @@ bool Utf8ToSjis(const std::string& utf8, std::string* sjis, std::string* reason)
         return false;
     }
     std::vector<WideChar> wide, back;
-    if (!ToWideFrom(kCodePageUtf8, utf8, &wide)) {
+    if (!TextToWide(kCodePageUtf8, utf8, &wide)) {
         *reason = "is not valid UTF-8";
         return false;
     }
-    if (FromWideTo(kCodePageSjis, wide.data(), sjis) && ToWideFrom(kCodePageSjis, *sjis, &back) &&
+    if (WideToText(kCodePageSjis, wide.data(), sjis) && TextToWide(kCodePageSjis, *sjis, &back) &&
         back == wide)
         return true;
     sjis->clear();
@@ -78,7 +76,7 @@ bool Utf8ToSjis(const std::string& utf8, std::string* sjis, std::string* reason)
 std::string SjisToUtf8(const std::string& sjis) {
     std::vector<WideChar> wide;
     std::string utf8;
-    if (ToWideFrom(kCodePageSjis, sjis, &wide) && FromWideTo(kCodePageUtf8, wide.data(), &utf8))
+    if (TextToWide(kCodePageSjis, sjis, &wide) && WideToText(kCodePageUtf8, wide.data(), &utf8))
         return utf8;
     return EscapedBytes(sjis);
 }

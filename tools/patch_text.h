@@ -4,6 +4,14 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
+#include <vector>
+
+#include "text.h"
+
+// Whole-string conversion through the text library's code-page services.
+// w gets the text with its NUL; false (and nothing usable) on failure.
+bool TextToWide(uint32_t codePage, const std::string& s, std::vector<WideChar>* w);
+bool WideToText(uint32_t codePage, const WideChar* w, std::string* s);
 
 // UTF-8 to Shift-JIS; false with a reason naming the first character that
 // code page 932 cannot hold (or the malformed input). Never substitutes.
