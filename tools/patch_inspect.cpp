@@ -27,6 +27,28 @@ static uint16_t Le16(const unsigned char* p) {
     return (uint16_t)(p[0] | p[1] << 8);
 }
 
+// A text field that may fill its bytes without a NUL.
+static std::string FieldText(const void* field, size_t size) {
+    const char* text = (const char*)field;
+    const char* nul = (const char*)memchr(text, 0, size);
+    return std::string(text, nul ? (size_t)(nul - text) : size);
+}
+
+// A version list's format from its magic: 2 or 1 with its record layout, or 0.
+static int ListLayout(const unsigned char* magic, uint32_t* recordSize, uint32_t* pathSize) {
+    if (memcmp(magic, kListMagicV2, 8) == 0) {
+        *recordSize = kRecordSize;
+        *pathSize = kRecordPathSize;
+        return 2;
+    }
+    if (memcmp(magic, kListMagicV1, 8) == 0) {
+        *recordSize = kV1RecordSize;
+        *pathSize = kV1PathSize;
+        return 1;
+    }
+    return 0;
+}
+
 static bool ReadAt(FileObject* file, uint32_t position, void* buffer, uint32_t count) {
     return file->Seek(position) && (count == 0 || file->Read(buffer, count) == count);
 }
@@ -218,15 +240,8 @@ static void InspectListBytes(Package* package, PatchReport* r) {
         return;
     }
     uint32_t recordSize = 0, pathSize = 0;
-    if (memcmp(bytes.data(), kListMagicV2, 8) == 0) {
-        r->listVersion = 2;
-        recordSize = kRecordSize;
-        pathSize = kRecordPathSize;
-    } else if (memcmp(bytes.data(), kListMagicV1, 8) == 0) {
-        r->listVersion = 1;
-        recordSize = kV1RecordSize;
-        pathSize = kV1PathSize;
-    } else {
+    r->listVersion = ListLayout(bytes.data(), &recordSize, &pathSize);
+    if (!r->listVersion) {
         r->errors.push_back(label + ": its magic is neither BHV_V2__ nor BHV_____; update.exe "
                                     "would install every entry unverified");
         return;
@@ -275,10 +290,7 @@ static void InspectInstallation(Package* package, PatchReport* r) {
     if (r->listIndex >= 0) ReadPackageList(&list, package, (uint32_t)r->listIndex);
     for (uint32_t k = 0; k < list.count; k++) {
         ListedPath listed;
-        char path[kRecordPathSize + 1];
-        memcpy(path, list.records[k].path, kRecordPathSize);
-        path[kRecordPathSize] = 0;
-        listed.path = path;
+        listed.path = FieldText(list.records[k].path, kRecordPathSize);
         memcpy(listed.digest, list.records[k].digest, kDigestSize);
         r->records.push_back(listed);
     }
@@ -297,10 +309,7 @@ static void InspectInstallation(Package* package, PatchReport* r) {
         }
         const VersionRecord* record = FindByFileName(list, entry.name.c_str());
         if (record) {
-            char path[kRecordPathSize + 1];
-            memcpy(path, record->path, kRecordPathSize);
-            path[kRecordPathSize] = 0;
-            entry.installName = path;
+            entry.installName = FieldText(record->path, kRecordPathSize);
             entry.listed = true;
             memcpy(entry.expected, record->digest, kDigestSize);
             recordUsed[(size_t)(record - list.records)] = true;
@@ -526,13 +535,7 @@ bool ReadVersionListFile(const std::string& path, VersionListFile* list) {
     list->reserved = Le32(&bytes[8]);
     list->count = Le32(&bytes[12]);
     uint32_t recordSize = 0, pathSize = 0;
-    if (list->magic == std::string(kListMagicV2, 8)) {
-        recordSize = kRecordSize;
-        pathSize = kRecordPathSize;
-    } else if (list->magic == std::string(kListMagicV1, 8)) {
-        recordSize = kV1RecordSize;
-        pathSize = kV1PathSize;
-    } else {
+    if (!ListLayout(bytes.data(), &recordSize, &pathSize)) {
         list->problems.push_back("the magic is neither BHV_V2__ nor BHV_____");
         return false;
     }
@@ -543,10 +546,7 @@ bool ReadVersionListFile(const std::string& path, VersionListFile* list) {
     for (uint64_t k = 0; k < available && k < list->count; k++) {
         const unsigned char* record = &bytes[kListHeaderSize + (size_t)k * recordSize];
         ListedPath listed;
-        size_t n = 0;
-        while (n < pathSize && record[n])
-            n++;
-        listed.path.assign((const char*)record, n);
+        listed.path = FieldText(record, pathSize);
         memcpy(listed.digest, record + pathSize, kDigestSize);
         list->records.push_back(listed);
     }
