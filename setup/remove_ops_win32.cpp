@@ -49,18 +49,19 @@ static bool RemoveFolder(const WideChar* path) {
     return RemoveDirectoryW(path) != 0;
 }
 
-const RemoveOps kWin32RemoveOps = {GetAttributes, SetAttributes, FindFirst,    FindNext,
-                                   FindEnd,       DeleteOne,     RemoveFolder, RemoveAtRestart};
-
-bool RemoveAtRestart(const WideChar* path) {
-    if (IsNtPlatform()) MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return true;
-}
-
-bool IsNtPlatform() {
+static bool IsNtPlatform() {
     OSVERSIONINFOA info;
     memset(&info, 0, sizeof info);
     info.dwOSVersionInfoSize = sizeof info;
     GetVersionExA(&info);
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
+
+// Registers the path for deletion at the next restart on the NT family; always true.
+static bool RemoveAtRestart(const WideChar* path) {
+    if (IsNtPlatform()) MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return true;
+}
+
+const RemoveOps kWin32RemoveOps = {GetAttributes, SetAttributes, FindFirst,    FindNext,
+                                   FindEnd,       DeleteOne,     RemoveFolder, RemoveAtRestart};

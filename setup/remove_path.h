@@ -10,7 +10,7 @@
 // Removal flags.
 const uint32_t REMOVE_FILES = 0x00001;          // a path that is not a folder may go
 const uint32_t REMOVE_FOLDERS = 0x00002;        // a folder may go
-const uint32_t REMOVE_AT_RESTART = 0x10000;     // hand the path to RemoveAtRestart instead
+const uint32_t REMOVE_AT_RESTART = 0x10000;     // hand the path to removeAtRestart instead
 const uint32_t REMOVE_CONTENTS = 0x20000;       // empty a folder first, same flags
 const uint32_t REMOVE_CLEAR_READONLY = 0x40000; // clear the read-only attribute first
 
@@ -56,7 +56,4 @@ extern const RemoveOps kWin32RemoveOps;
 inline bool RemovePath(const WideChar* path, uint32_t flags) {
     return RemovePath(kWin32RemoveOps, path, flags);
 }
-// Registers the path for deletion at the next restart on the NT family; always true.
-bool RemoveAtRestart(const WideChar* path);
-bool IsNtPlatform();
 #endif
