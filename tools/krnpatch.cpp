@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <stdio.h>
-#include <string.h>
 
 const int kExitOk = 0;
 const int kExitFailed = 1; // refused, unreadable, or verify found errors

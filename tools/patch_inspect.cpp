@@ -8,7 +8,6 @@
 #include "patch_build.h"
 #include "patch_platform.h"
 #include "patch_text.h"
-#include "text.h"
 #include "version_list.h"
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,6 @@
-// Text for the maintainer tool: strict conversion between the tool's UTF-8
-// and the package's code page 932, and the small formatters of its reports.
+// Text for the maintainer tool: whole-string conversion, the strict one
+// between its UTF-8 and the package's code page 932, and the small formatters
+// of its reports.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
