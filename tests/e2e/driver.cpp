@@ -17,7 +17,7 @@ std::wstring WideFromAnsi(const std::string& ansi) {
     return out;
 }
 
-static std::string SjisFromWide(const std::wstring& wide) {
+std::string SjisFromWide(const std::wstring& wide) {
     if (wide.empty()) return std::string();
     int n = WideCharToMultiByte(932, 0, wide.data(), (int)wide.size(), NULL, 0, NULL, NULL);
     std::string out(n, '\0');
@@ -36,6 +36,20 @@ std::string WindowTextUtf8(HWND window) {
 }
 std::string WindowTextSjis(HWND window) {
     return SjisFromWide(WindowTextWide(window));
+}
+
+std::string OwnFolder() {
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string path(self, n);
+    return path.substr(0, path.find_last_of("\\/"));
+}
+
+std::string BuiltUpdateExe() {
+    std::string build = OwnFolder();
+    for (int i = 0; i < 2; i++)
+        build = build.substr(0, build.find_last_of("\\/"));
+    return build + "\\update\\update.exe";
 }
 
 static void CloseIf(HANDLE* h) {

@@ -23,6 +23,11 @@ struct ChildProcess {
     HANDLE resumeEvent = NULL;
 };
 
+// The folder of the running program (no trailing backslash), and the
+// update.exe of its build tree, two folders up: <build>\update\update.exe.
+std::string OwnFolder();
+std::string BuiltUpdateExe();
+
 // Starts exe (a narrow path in the ANSI code page) in its own folder. With
 // hookDll, the GUI thread is hooked before the program runs its first line.
 bool StartProgram(const std::string& exe, ChildProcess* child, const std::string& hookDll = "");
@@ -97,4 +102,5 @@ bool ClearInstallFolder();
 void UseUnmanagedWindows();
 
 std::string Utf8FromWide(const std::wstring& wide);
+std::string SjisFromWide(const std::wstring& wide); // code page 932
 std::wstring WideFromAnsi(const std::string& ansi); // the process's ANSI code page

@@ -44,11 +44,7 @@ static std::string AnsiFromWide(const std::wstring& wide) {
 }
 
 static std::string HookDllPath() {
-    char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
-    std::string path(self, n);
-    size_t slash = path.find_last_of("\\/");
-    path = path.substr(0, slash + 1) + "uihook.dll";
+    std::string path = OwnFolder() + "\\uihook.dll";
     return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? std::string() : path;
 }
 
@@ -130,16 +126,6 @@ static int Run(const RunOptions& options) {
     fflush(stdout);
     EndProgram(&child);
     return 0;
-}
-
-// The update.exe of this build tree: ..\..\update\update.exe from here.
-static std::string BuiltUpdateExe() {
-    char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, self, MAX_PATH);
-    std::string path(self, n);
-    for (int i = 0; i < 3; i++)
-        path = path.substr(0, path.find_last_of("\\/"));
-    return path + "\\update\\update.exe";
 }
 
 static int MakeDemo(const std::string& folder, unsigned sizeMb) {

@@ -23,33 +23,14 @@ struct Unmanaged {
 const DWORD kSecondInstanceExit = 0xFFFFFFFA;
 const std::string kDataPath = "Archive\\data01000.arc";
 
-std::string SelfFolder() {
-    char buf[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, buf, MAX_PATH);
-    std::string self(buf, n);
-    return self.substr(0, self.find_last_of("\\/"));
-}
-
 std::string HookDll() {
-    return SelfFolder() + "\\uihook.dll";
+    return OwnFolder() + "\\uihook.dll";
 }
 
 const Bytes& Stub() {
     static Bytes stub;
-    if (stub.empty()) {
-        std::string path = SelfFolder();
-        path = path.substr(0, path.find_last_of("\\/"));
-        path = path.substr(0, path.find_last_of("\\/"));
-        ReadBytes(path + "\\update\\update.exe", &stub);
-    }
+    if (stub.empty()) ReadBytes(BuiltUpdateExe(), &stub);
     return stub;
-}
-
-std::string SjisOfWide(const std::wstring& wide) {
-    int n = WideCharToMultiByte(932, 0, wide.c_str(), -1, NULL, 0, NULL, NULL);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) WideCharToMultiByte(932, 0, wide.c_str(), -1, &out[0], n, NULL, NULL);
-    return out;
 }
 
 typedef std::map<std::string, Bytes> Tree; // relative path -> contents
@@ -140,7 +121,7 @@ std::vector<std::string> TextsOf(const Outcome& o, LONG id) {
     std::vector<std::string> texts;
     for (const HookRecord& r : o.log)
         if (r.message == WM_SETTEXT && r.controlId == id && r.parent)
-            texts.push_back(SjisOfWide(r.text));
+            texts.push_back(SjisFromWide(r.text));
     return texts;
 }
 

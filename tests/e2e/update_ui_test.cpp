@@ -25,11 +25,7 @@ std::string UpdateExePath() {
     char buf[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("KRN_UPDATE_EXE", buf, MAX_PATH);
     if (n > 0 && n < MAX_PATH) return buf;
-    n = GetModuleFileNameA(NULL, buf, MAX_PATH);
-    std::string self(buf, n);
-    for (int i = 0; i < 3; i++)
-        self = self.substr(0, self.find_last_of("\\/"));
-    return self + "\\update\\update.exe";
+    return BuiltUpdateExe();
 }
 
 struct Resources {
