@@ -25,10 +25,10 @@ bool CopyToTemp(PathParts* copy, const PathParts& candidate, HANDLE* hold) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
+    WideChar temp[kPathUnits];
+    DWORD length = GetTempPathW(kPathUnits, temp);
+    if (length == 0 || length >= kPathUnits) return false;
     for (uint32_t n = 0; n <= kLastCopyNumber; n++) {
-        WideChar temp[kPathUnits];
-        DWORD length = GetTempPathW(kPathUnits, temp);
-        if (length == 0 || length >= kPathUnits) return false;
         WideChar name[kCopyNameUnits];
         FormatCopyName(name, n);
         WideChar copyPath[kPathUnits];
