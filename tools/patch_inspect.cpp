@@ -84,10 +84,10 @@ bool SealVersionList(std::vector<unsigned char>* patch, std::string* error) {
     uint64_t dataStart = tableStart + (uint64_t)count * kLongEntrySize;
     for (uint32_t i = 0; i < count && dataStart <= p.size(); i++) {
         const unsigned char* entry = &p[tableStart + (size_t)i * kLongEntrySize];
-        char name[kLongNameSize + 1] = {0};
-        memcpy(name, entry, kLongNameSize);
-        if (!NamesMatch(name, "krn.hvl")) continue;
-        uint64_t start = dataStart + Le32(entry + 96), size = Le32(entry + 100);
+        if (!NamesMatch(FieldText(entry, kLongNameSize).c_str(), "krn.hvl")) continue;
+        // After the name: offset in the data area, then size.
+        uint64_t start = dataStart + Le32(entry + kLongNameSize);
+        uint64_t size = Le32(entry + kLongNameSize + 4);
         if (size < kListHeaderSize || start + size > p.size()) break;
         uint32_t seal = ComputeListSeal(&p[(size_t)start], (size_t)size);
         for (int b = 0; b < 4; b++)
@@ -185,7 +185,7 @@ static void InspectTable(const Package& package, PatchReport* r) {
         else if (entry.name.empty())
             r->errors.push_back("entry " + std::to_string(i) + " has an empty name");
         if (package.longEntries)
-            for (uint32_t b = 104; b < kLongEntrySize; b++)
+            for (uint32_t b = kLongNameSize + 8; b < kLongEntrySize; b++)
                 if (raw[b]) {
                     r->warnings.push_back(label + ": its reserved bytes are not zero");
                     break;
