@@ -115,13 +115,11 @@ bool BuildPackage(const std::vector<unsigned char>& stub, const WriterOptions& o
     if (options.pastEndEntry >= 0 && (size_t)options.pastEndEntry < entries.size()) {
         size_t i = (size_t)options.pastEndEntry + (options.listVersion ? 1 : 0);
         size_t at = tableAt + i * entrySize;
-        if (at + entrySize <= out->size()) {
-            const unsigned char* e = out->data() + at + nameSize;
-            size_t start = dataStart + ((size_t)e[0] | (size_t)e[1] << 8 | (size_t)e[2] << 16 |
-                                        (size_t)e[3] << 24);
-            if (start <= out->size())
-                PutLe32(out, at + nameSize + 4, (uint32_t)(out->size() - start + 1));
-        }
+        size_t start = dataStart; // where its bytes were placed above
+        for (size_t k = 0; k < i; k++)
+            start += datas[k]->size();
+        if (at + entrySize <= out->size() && start <= out->size())
+            PutLe32(out, at + nameSize + 4, (uint32_t)(out->size() - start + 1));
     }
     return true;
 }
