@@ -5,6 +5,7 @@
 #include "file_faults.h"
 #include "file_object.h"
 #include "file_system.h"
+#include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <stdio.h>
@@ -179,4 +180,14 @@ bool GetOwnModulePath(char* path, size_t size) {
         return false;
     }
     return true;
+}
+
+uint32_t LastFileError() {
+    return (uint32_t)errno;
+}
+
+// No system service here tells who holds a file.
+bool DescribeFileHolder(const char*, char* name, size_t size) {
+    if (size) name[0] = 0;
+    return false;
 }

@@ -15,3 +15,10 @@ bool MoveReplace(const char* from, const char* to); // rename over an existing f
 bool DeletePath(const char* path);                  // a file
 // The running program's file; false when it does not fit.
 bool GetOwnModulePath(char* path, size_t size);
+
+// The system's error code of the last file operation that failed on this
+// thread (GetLastError on Windows, errno elsewhere); for the support log.
+uint32_t LastFileError();
+// Names the program holding path open, where the system can tell (Restart
+// Manager on Windows); false when it cannot. For the support log only.
+bool DescribeFileHolder(const char* path, char* name, size_t size);

@@ -100,3 +100,7 @@ bool GetOwnModulePath(char* path, size_t size) {
     }
     return true;
 }
+
+uint32_t LastFileError() {
+    return GetLastError();
+}
