@@ -1,12 +1,15 @@
 // The support log's writer on the platform layer the build links: bounds and
 // trimming at run boundaries, lines kept whole, a crash at every call of a
 // trim, and logs that cannot be written.
+#include "file_object.h"
+#include "file_system.h"
 #include "run_log.h"
 #include "run_log_file.h"
 #include "test_support.h"
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <string.h>
 #include <string>
 #include <vector>
 #ifdef _WIN32
@@ -242,6 +245,29 @@ TEST(RunLog, UnwritableLogIsHarmless) {
         EXPECT_EQ(ListFolder(dir.path).size(), c.written ? 1u : 0u);
     }
     EXPECT_NE(ReadText(good).find("a line 1"), std::string::npos);
+}
+
+// The holder of a file held open without sharing: this process, where the
+// system can tell (the Restart Manager of Windows); no name where it cannot.
+// Either way the caller's last error stays.
+TEST(RunLog, HolderOfAHeldFile) {
+    ScratchFolder dir;
+    std::string path = dir.Join("held.arc");
+    FileObject held;
+    ASSERT_TRUE(held.Create(path.c_str()));
+    char name[256];
+    memset(name, 'x', sizeof name);
+    SetError(1234);
+    bool found = DescribeFileHolder(path.c_str(), name, sizeof name);
+    EXPECT_EQ(LastError(), 1234u);
+    printf("holder of a held file: %s\n", found ? name : "(not named)");
+    if (found) {
+        char own[32];
+        snprintf(own, sizeof own, "(process %u)", LogProcessId());
+        EXPECT_NE(strstr(name, own), nullptr) << name;
+    } else {
+        EXPECT_EQ(name[0], 0);
+    }
 }
 
 } // namespace
