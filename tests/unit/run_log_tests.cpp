@@ -150,7 +150,7 @@ TEST(RunLog, CrashAtAnyCallOfATrimKeepsTheNewestRuns) {
     for (size_t at = 0; at != std::string::npos; at = before.find("\r\n=", at + 1))
         runStarts.push_back(at == 0 ? 0 : at + 2);
 
-    uint32_t stop = 0;
+    uint32_t stop = 0, trimmed = 0;
     for (;; stop++) {
         SCOPED_TRACE(testing::Message() << "stopped after " << stop << " calls");
         ASSERT_TRUE(WriteText(path, before));
@@ -164,8 +164,10 @@ TEST(RunLog, CrashAtAnyCallOfATrimKeepsTheNewestRuns) {
         for (size_t start : runStarts) {
             std::string tail = before.substr(start);
             if (after.compare(0, tail.size(), tail) == 0 &&
-                (after.size() == tail.size() || after[tail.size()] == '='))
+                (after.size() == tail.size() || after[tail.size()] == '=')) {
                 kept = true;
+                trimmed += start > 0;
+            }
         }
         EXPECT_TRUE(kept) << after;
         // The next run finds a sound log and leaves no copy behind.
@@ -177,7 +179,7 @@ TEST(RunLog, CrashAtAnyCallOfATrimKeepsTheNewestRuns) {
         EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"KRNUpdate.log"});
         if (finished) break;
     }
-    EXPECT_GT(stop, 5u);
+    EXPECT_GT(trimmed, 0u); // the stops reached past the rename too
     printf("crash points tried: %u\n", stop + 1);
 }
 
