@@ -50,6 +50,22 @@ struct RemoveOps {
 // that any process of the user can write.
 bool RemovePath(const RemoveOps& ops, const WideChar* path, uint32_t flags);
 
+// The end of a run in its private folder. While the folder is still held, the
+// copy is removed (up to tries times, pause() between; 0 when it never ran) or
+// else handed over for removal at restart. Then release(context) lets go of
+// the folder, which is removed only as an empty folder or as a link: once let
+// go, its name may stand for anything, so it is never emptied. True when the
+// folder is gone; a copy left for the restart keeps it until then.
+struct RunFolderEnd {
+    const WideChar* folder;
+    const WideChar* copy; // null when no copy was made
+    int tries;
+    void (*pause)();
+    void (*release)(void* context);
+    void* context;
+};
+bool RemoveRunFolder(const RemoveOps& ops, const RunFolderEnd& end);
+
 #ifdef _WIN32
 // The Win32 operations.
 extern const RemoveOps kWin32RemoveOps;
