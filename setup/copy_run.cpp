@@ -47,7 +47,10 @@ bool CopyToTemp(PathParts* copy, const PathParts& candidate, RunFolder* folder, 
         // Only a copy of an earlier candidate that could not be removed stands in the way.
         HANDLE to = CreateFileW(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (to == INVALID_HANDLE_VALUE) continue;
+        if (to == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            break;
+        }
         bool copied = CopyBytes(from, to);
         CloseHandle(to);
         // A writer must be gone before the image can run, so the copy is held

@@ -14,7 +14,7 @@ const uint32_t REMOVE_AT_RESTART = 0x10000;     // hand the path to removeAtRest
 const uint32_t REMOVE_CONTENTS = 0x20000;       // empty a folder first, same flags
 const uint32_t REMOVE_CLEAR_READONLY = 0x40000; // clear the read-only attribute first
 
-// What setup asks for: anything now, whole trees included; a file at restart.
+// Anything now, whole trees included; a file at restart.
 const uint32_t kRemoveNow = REMOVE_FILES | REMOVE_FOLDERS | REMOVE_CONTENTS | REMOVE_CLEAR_READONLY;
 const uint32_t kRemoveFileAtRestart = REMOVE_FILES | REMOVE_AT_RESTART;
 

@@ -2,12 +2,8 @@
 // to the file named by KRN_FAKE_LOG (UTF-8, one "key=value" per line, a block
 // per run): its command line, working directory and image path, and whether
 // its own image could be opened for writing, opened for deletion or renamed
-// while it runs, and its working directory's access control list. KRN_FAKE_WAIT_MS makes it linger
-// before it ends.
+// while it runs. KRN_FAKE_WAIT_MS makes it linger before it ends.
 #include <windows.h>
-
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <string>
 
@@ -35,24 +31,6 @@ static const char* Renames(const wchar_t* path) {
     return "ok";
 }
 
-// The DACL in SDDL, "none" when it cannot be read.
-static std::string Acl(const wchar_t* path) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &dacl, nullptr, &sd) != ERROR_SUCCESS)
-        return "none";
-    wchar_t* text = nullptr;
-    std::string out = "none";
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
-        out = Utf8(text);
-        LocalFree(text);
-    }
-    LocalFree(sd);
-    return out;
-}
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     wchar_t logPath[1024];
     DWORD n = GetEnvironmentVariableW(L"KRN_FAKE_LOG", logPath, 1024);
@@ -69,7 +47,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     block += std::string("write_open=") + Opens(module, GENERIC_WRITE) + "\n";
     block += std::string("delete_open=") + Opens(module, DELETE) + "\n";
     block += std::string("rename=") + Renames(module) + "\n";
-    block += "cwd_acl=" + Acl(cwd) + "\n";
     block += "end\n";
 
     HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
