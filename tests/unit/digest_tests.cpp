@@ -4,6 +4,7 @@
 #include "digest.h"
 #include "digest_paths.h"
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <random>
 #include <string.h>
 #include <vector>
