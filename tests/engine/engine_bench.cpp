@@ -127,46 +127,59 @@ int main(int argc, char** argv) {
         return Fail(error.c_str());
     // The same bytes as plain files for cp and the loop, written now so that
     // everything reads from the page cache.
-    std::string srcList, dstList;
+    std::string srcList;
     for (size_t i = 0; i < kEntries; i++) {
         std::string n = std::to_string(i);
         if (!WriteBytes(work.Join("src" + n), entries[i].data)) return Fail("source");
         srcList += " '" + work.path + "/src" + n + "'";
-        dstList += " '" + work.path + "/copy/src" + n + "'";
     }
     std::vector<Bytes> inMemory;
     for (WriterEntry& e : entries)
         inMemory.push_back(std::move(e.data));
     entries.clear();
-    if (!MakeFolder(work.Join("copy"))) return Fail("folder");
+
+    // Every figure writes new files into a folder of its own, as the install
+    // does; overwriting or deleting the previous step's files would make the
+    // next step pay for freeing them.
+    int folders = 0;
+    auto NewFolder = [&](bool installation) {
+        std::string path = work.path + "/out" + std::to_string(folders++);
+        if (!MakeFolder(path) || (installation && (!WriteBytes(path + "/KRN.hvl", emptyList) ||
+                                                   !WriteText(path + "/uninst.lst", "x\n"))))
+            path.clear();
+        return path;
+    };
 
     std::vector<Figure> io, digests;
     std::vector<unsigned char> buffer(1048576);
     for (int flush = 0; flush < 2; flush++) {
         const char* how = flush ? "flushed" : "no flush";
         // The host's own paths: ScratchFolder paths are plain ASCII here.
-        std::string cp = "cp" + srcList + " '" + work.path + "/copy/'", sync = "sync" + dstList;
+        std::string out = NewFolder(false);
+        std::string cp = "cp" + srcList + " '" + out + "/'", sync = "sync";
+        for (size_t i = 0; i < kEntries; i++)
+            sync += " '" + out + "/src" + std::to_string(i) + "'";
         io.push_back({std::string("cp, ") + (flush ? "then sync of its files" : how),
                       [cp, sync, flush] { return Shell(cp) && (!flush || Shell(sync)); }});
-        io.push_back({std::string("read/write loop, 1 MiB, ") + how, [&, flush] {
+        out = NewFolder(false);
+        io.push_back({std::string("read/write loop, 1 MiB, ") + how, [&, out, flush] {
                           for (size_t i = 0; i < kEntries; i++) {
-                              std::string n = std::to_string(i);
-                              if (!CopyLoop(work.path + "/src" + n, work.path + "/copy/src" + n,
-                                            flush, buffer))
-                                  return false;
+                              std::string n = "/src" + std::to_string(i);
+                              if (!CopyLoop(work.path + n, out + n, flush, buffer)) return false;
                           }
                           return true;
                       }});
         for (int path = kDigestPlain; path < kDigestPathCount; path++) {
             if (!ForceDigestPath((DigestPath)path)) continue;
+            std::string folder = NewFolder(true);
             io.push_back(
                 {std::string("install, ") + DigestPathName((DigestPath)path) + " digest, " + how,
-                 [&, path, flush] {
+                 [&, folder, path, flush] {
                      ForceDigestPath((DigestPath)path);
                      gSkipFsync = !flush;
                      ResetFake();
                      uint32_t result =
-                         InstallPackage(installFolder.path.c_str(), work.Join("patch.exe").c_str());
+                         InstallPackage(folder.c_str(), work.Join("patch.exe").c_str());
                      gSkipFsync = false;
                      return result == UPDATE_OK;
                  }});
@@ -196,15 +209,16 @@ int main(int argc, char** argv) {
     }
     ForceDigestPath(BestDigestPath());
 
+    if (folders != (int)io.size() || io.size() < 4) return Fail("folders");
     // Rounds interleave the figures so that a busy spell on the machine
-    // touches them all alike. Every timed step writes new files, as the
-    // install does, and starts with nothing dirty.
+    // touches them all alike. Every timed step starts with nothing dirty; the
+    // files of a round are removed after it, outside the timings.
     std::string clean =
-        "rm -f '" + work.path + "'/copy/* '" + installFolder.path + "'/data*.arc && sync";
+        "rm -f '" + work.path + "'/out*/src* '" + work.path + "'/out*/data*.arc && sync && sleep 1";
     for (int round = 0; round < rounds; round++) {
         for (std::vector<Figure>* list : {&io, &digests})
             for (Figure& f : *list) {
-                if (!Shell(clean)) return Fail("clean");
+                if (!Shell("sync")) return Fail("sync");
                 double cpuStart = CpuSeconds();
                 auto start = std::chrono::steady_clock::now();
                 if (!f.run()) return Fail(f.name.c_str());
@@ -213,6 +227,7 @@ int main(int argc, char** argv) {
                 f.best = std::min(f.best, s);
                 f.worst = std::max(f.worst, s);
             }
+        if (!Shell(clean)) return Fail("clean");
     }
 
     printf("%.0f MiB from the page cache, best of %d rounds; spread = worst/best - 1\n", MiB(total),
