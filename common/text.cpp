@@ -237,7 +237,10 @@ const char* FindChar(const char* s, uint32_t v) {
     }
     while (*p) {
         uint32_t length;
-        if (NextChar((const char*)p, kind, &length) == v) return (const char*)p;
+        // An ASCII character is only ever its own byte: a cut or overlong
+        // UTF-8 sequence (0xED before the end gives 0x0D) is never one.
+        if (NextChar((const char*)p, kind, &length) == v && (v >= 0x80 || *p == v))
+            return (const char*)p;
         p += length;
     }
     return nullptr;

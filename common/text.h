@@ -57,7 +57,8 @@ int Utf8ToSjisExact(const char* s, char** out);
 
 // Lowers single-byte A-Z in place, stepping over multi-byte characters. Returns s.
 char* LowerAscii(char* s);
-// First character of s whose value is v, or null.
+// First character of s whose value is v, or null. A value below 0x80 matches
+// only its own byte, never a malformed UTF-8 sequence that decodes to it.
 const char* FindChar(const char* s, uint32_t v);
 
 // Name matching lowercase for Shift-JIS file names: single-byte A-Z, and the
