@@ -136,6 +136,12 @@ void CheckInstallNameSet(const std::vector<std::string>& names,
         if (other != seen.end())
             problems->push_back(labels[other->second] + " would be installed where " + labels[i] +
                                 " is extracted to first (" + SjisToUtf8(names[i]) + ".tmp)");
+        for (size_t at = key.find('\\'); at != NameKey::npos; at = key.find('\\', at + 1)) {
+            auto file = seen.find(key.substr(0, at));
+            if (file != seen.end())
+                problems->push_back(labels[file->second] + " would be a file where " + labels[i] +
+                                    " needs a folder");
+        }
     }
     // The updater's own verdict is the last word; say something if it
     // refuses for a reason the checks above did not name.

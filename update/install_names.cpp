@@ -148,10 +148,11 @@ uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
             if (i == j) continue;
             const WideChar* other = keys[j];
             if (KeysEqual(keys[i], other)) result = UPDATE_E_PACKAGE;
-            // The temporary file of entry i would be entry j's target.
-            if (WideLength(other) == length + 4 &&
-                memcmp(keys[i], other, length * sizeof(WideChar)) == 0 &&
-                KeyIs(other + length, ".tmp"))
+            // The temporary file of entry i would be entry j's target; or
+            // entry i's file would have to be the folder that holds entry j.
+            size_t otherLength = WideLength(other);
+            if (otherLength > length && memcmp(keys[i], other, length * sizeof(WideChar)) == 0 &&
+                (KeyIs(other + length, ".tmp") || other[length] == '\\'))
                 result = UPDATE_E_PACKAGE;
         }
     }

@@ -96,6 +96,10 @@ TEST(InstallNames, CollidingNamesAreRefused) {
     // Entry i's temporary file would be entry j's target, in either order.
     EXPECT_EQ(UPDATE_E_PACKAGE, Check({"a.dat", "A.DAT.tmp"}));
     EXPECT_EQ(UPDATE_E_PACKAGE, Check({"a.dat.tmp", "a.dat"}));
+    // A file where another entry needs its folder, in either order.
+    EXPECT_EQ(UPDATE_E_PACKAGE, Check({"Archive", "archive\\x.arc"}));
+    EXPECT_EQ(UPDATE_E_PACKAGE, Check({"a\\b\\c", "A/B"}));
+    EXPECT_EQ(UPDATE_OK, Check({"a\\b", "a\\c", "ab\\c"}));
     // Full-width capitals match their small letters.
     EXPECT_EQ(UPDATE_E_PACKAGE, Check({Sjis("Ａ.txt"), Sjis("ａ.txt")}));
     // Shift-JIS names that differ only in a trail byte are different files.

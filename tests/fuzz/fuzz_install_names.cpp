@@ -1,7 +1,8 @@
 // The install-name check against an independent model of how Windows resolves
 // a relative path: names split on '\n'; when the updater accepts the set,
 // every name must stay inside the install folder and no two may reach one
-// file (or one's temporary file), judged on the characters iconv decodes.
+// file (or one's temporary file, or one's folder), judged on the characters
+// iconv decodes.
 #include "fuzz_support.h"
 #include "install_names.h"
 #include "result_codes.h"
@@ -93,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (i == j) continue;
             FUZZ_CHECK(keys[i] != keys[j]);
             FUZZ_CHECK(keys[i] + Ascii(".tmp") != keys[j]);
+            FUZZ_CHECK(keys[j].compare(0, keys[i].size() + 1, keys[i] + U'\\') != 0);
         }
     return 0;
 }

@@ -145,6 +145,11 @@ TEST(PatchInspect, NamesEveryKindOfDamage) {
              (*e)[1].name = (*e)[1].listPath = "\xFA\x5C.arc";
          },
          nullptr, "would both be installed as"},
+        {"a file where another entry needs its folder",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[0].name = (*e)[0].listPath = "Archive";
+         },
+         nullptr, "needs a folder"},
         {"a leading blank",
          [](WriterOptions*, std::vector<WriterEntry>* e) {
              (*e)[1].name = (*e)[1].listPath = " data01000.arc";
