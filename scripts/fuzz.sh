@@ -3,7 +3,8 @@
 #   scripts/fuzz.sh [seconds] [target...]   by hand: 300 seconds each by default
 #   scripts/fuzz.sh --ci                    about 20 seconds each, for the test run
 #   scripts/fuzz.sh --seeds                 rewrites tests/fuzz/corpus with the package writer
-# Fails on the first finding; the input that shows it is left in build/fuzz/findings.
+# Fails when any target finds something; the input that shows it is left in
+# build/fuzz/findings, beside each target's log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,7 +1,6 @@
 // Checks on the install names taken from a package.
 #include "install_names.h"
 #include "result_codes.h"
-#include "strbuf.h"
 #include "text.h"
 #include <stdlib.h>
 #include <string.h>
