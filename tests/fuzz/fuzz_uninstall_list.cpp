@@ -49,6 +49,7 @@ static void CheckRoundTrip(const ScratchFolder& folder, const std::string& text)
 static bool ReadsAsUtf8(const std::string& text) {
     const char* s = text.c_str();
     if (ClassifyText(s) == TEXT_ASCII || !IsWholeUtf8(s)) return false;
+    if (strncmp(s, "\xEF\xBB\xBF", 3) == 0) s += 3; // a byte-order mark is dropped first
     char* sjis = nullptr;
     int converted = Utf8ToSjisExact(s, &sjis);
     free(sjis);
