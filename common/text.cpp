@@ -90,9 +90,7 @@ static bool TargetCodePage(int target, uint32_t* codePage) {
     return true;
 }
 
-WideChar* ToWide(const char* s) {
-    if (!s) return nullptr;
-    uint32_t cp = SourceCodePage(s);
+static WideChar* DecodeAs(uint32_t cp, const char* s) {
     int units = MultiByteToWide(cp, s, nullptr, 0);
     if (units < 1) return nullptr;
     // One unit more than the conversion needs, always terminated.
@@ -104,6 +102,11 @@ WideChar* ToWide(const char* s) {
     }
     w[units] = 0;
     return w;
+}
+
+WideChar* ToWide(const char* s) {
+    if (!s) return nullptr;
+    return DecodeAs(SourceCodePage(s), s);
 }
 
 char* ToMultiByte(const WideChar* w, int target) {
@@ -151,6 +154,60 @@ bool ToMultiByte(char* dst, size_t dstBytes, const WideChar* w, int target) {
     return true;
 }
 
+bool IsWholeUtf8(const char* s) {
+    const unsigned char* p = (const unsigned char*)s;
+    while (*p) {
+        unsigned char b = *p;
+        if (b < 0x80) {
+            p++;
+            continue;
+        }
+        uint32_t n, least;
+        if (b >= 0xC2 && b <= 0xDF) {
+            n = 2, least = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            n = 3, least = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 4, least = 0x10000;
+        } else {
+            return false;
+        }
+        uint32_t value = b & (0x7Fu >> n);
+        // The terminator fails the 10xxxxxx test, so this never reads past it.
+        for (uint32_t i = 1; i < n; i++) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            value = value << 6 | (p[i] & 0x3F);
+        }
+        if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+        p += n;
+    }
+    return true;
+}
+
+static bool SameWide(const WideChar* a, const WideChar* b) {
+    for (; *a && *a == *b; a++, b++) {
+    }
+    return *a == *b;
+}
+
+// The round trip finds characters without a form (they come back as '?') and
+// those the system maps to a look-alike (U+00A5 to 0x5C, for instance).
+int Utf8ToSjisExact(const char* s, char** out) {
+    *out = nullptr;
+    WideChar* wide = DecodeAs(kCodePageUtf8, s);
+    if (!wide) return -1;
+    char* sjis = ToMultiByte(wide, kTargetSjis);
+    WideChar* back = sjis ? DecodeAs(kCodePageSjis, sjis) : nullptr;
+    int result = !back ? -1 : SameWide(wide, back) ? 1 : 0;
+    free(wide);
+    free(back);
+    if (result == 1)
+        *out = sjis;
+    else
+        free(sjis);
+    return result;
+}
+
 char* LowerAscii(char* s) {
     TextKind kind = ClassifyText(s);
     unsigned char* p = (unsigned char*)s;
@@ -180,7 +237,10 @@ const char* FindChar(const char* s, uint32_t v) {
     }
     while (*p) {
         uint32_t length;
-        if (NextChar((const char*)p, kind, &length) == v) return (const char*)p;
+        // An ASCII character is only ever its own byte: a cut or overlong
+        // UTF-8 sequence (0xED before the end gives 0x0D) is never one.
+        if (NextChar((const char*)p, kind, &length) == v && (v >= 0x80 || *p == v))
+            return (const char*)p;
         p += length;
     }
     return nullptr;

@@ -46,9 +46,19 @@ template <size_t N> bool ToMultiByte(char (&dst)[N], const WideChar* w, int targ
     return ToMultiByte(dst, N, w, target);
 }
 
+// True when all of s is well-formed UTF-8: no stray or missing trail byte, no
+// overlong form, no surrogate, nothing above U+10FFFF. Unlike ClassifyText it
+// reads the whole string.
+bool IsWholeUtf8(const char* s);
+// Converts the UTF-8 text s to code page 932 only when every character has a
+// form there that decodes back to it: 1 with *out a new string the caller
+// frees, 0 when some character has none (*out null), -1 on failure.
+int Utf8ToSjisExact(const char* s, char** out);
+
 // Lowers single-byte A-Z in place, stepping over multi-byte characters. Returns s.
 char* LowerAscii(char* s);
-// First character of s whose value is v, or null.
+// First character of s whose value is v, or null. A value below 0x80 matches
+// only its own byte, never a malformed UTF-8 sequence that decodes to it.
 const char* FindChar(const char* s, uint32_t v);
 
 // Name matching lowercase for Shift-JIS file names: single-byte A-Z, and the

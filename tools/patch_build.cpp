@@ -100,34 +100,48 @@ std::string InstallPathProblem(const std::string& path) {
     if (IsSafeInstallName(path.c_str())) return std::string();
     return "the install path " + SjisToUtf8(path) +
            " is unsafe (absolute, a colon, an empty, '.' or '..' component, a device name "
-           "such as CON or COM1, a component ending in a dot or a blank, or a character "
-           "Windows refuses in names)";
+           "such as CON or COM1, a component ending in a dot or a blank, a leading blank, "
+           "a character Windows refuses in names or one code page 932 does not define)";
 }
 
-static std::string NormalName(const std::string& name) {
-    char normal[kMaxPath];
-    NormalInstallName(normal, name.c_str());
-    return normal;
+typedef std::basic_string<WideChar> NameKey;
+
+// The name as update.exe compares it; empty for a name it refuses outright.
+static NameKey KeyOf(const std::string& name) {
+    WideChar key[kMaxPath];
+    InstallNameKey(name.c_str(), key);
+    return key;
 }
 
 void CheckInstallNameSet(const std::vector<std::string>& names,
                          const std::vector<std::string>& labels,
                          std::vector<std::string>* problems) {
     size_t before = problems->size();
-    std::map<std::string, size_t> seen; // normal name -> first index
+    std::map<NameKey, size_t> seen; // key -> first index
     for (size_t i = 0; i < names.size(); i++) {
         std::string unsafe = InstallPathProblem(names[i]);
         if (!unsafe.empty()) problems->push_back(labels[i] + ": " + unsafe);
-        auto first = seen.emplace(NormalName(names[i]), i);
+        NameKey key = KeyOf(names[i]);
+        if (key.empty()) continue; // refused above
+        auto first = seen.emplace(key, i);
         if (!first.second)
             problems->push_back(labels[first.first->second] + " and " + labels[i] +
                                 " would both be installed as " + SjisToUtf8(names[i]));
     }
+    static const WideChar kTmp[] = {'.', 't', 'm', 'p', 0};
     for (size_t i = 0; i < names.size(); i++) {
-        auto other = seen.find(NormalName(names[i]) + ".tmp");
+        NameKey key = KeyOf(names[i]);
+        if (key.empty()) continue;
+        auto other = seen.find(key + kTmp);
         if (other != seen.end())
             problems->push_back(labels[other->second] + " would be installed where " + labels[i] +
                                 " is extracted to first (" + SjisToUtf8(names[i]) + ".tmp)");
+        for (size_t at = key.find('\\'); at != NameKey::npos; at = key.find('\\', at + 1)) {
+            auto file = seen.find(key.substr(0, at));
+            if (file != seen.end())
+                problems->push_back(labels[file->second] + " would be a file where " + labels[i] +
+                                    " needs a folder");
+        }
     }
     // The updater's own verdict is the last word; say something if it
     // refuses for a reason the checks above did not name.

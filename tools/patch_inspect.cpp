@@ -247,6 +247,14 @@ static void InspectListBytes(Package* package, PatchReport* r) {
     }
     uint32_t count = Le32(&bytes[12]);
     uint64_t needed = kListHeaderSize + (uint64_t)count * recordSize;
+    // Only the first 16 MiB were read: the records must lie within them.
+    if (needed > size && needed <= entry.size) {
+        r->errors.push_back(label + ": announces " + std::to_string(count) + " records (" +
+                            GroupDigits(needed) +
+                            " bytes), far more than 256 entries need; "
+                            "the list is probably damaged");
+        return;
+    }
     if (needed > entry.size) {
         r->errors.push_back(label + ": announces " + std::to_string(count) + " records (" +
                             GroupDigits(needed) + " bytes) but holds " + GroupDigits(entry.size) +

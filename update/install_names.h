@@ -3,22 +3,28 @@
 // before anything is written.
 #pragma once
 #include "result_codes.h"
+#include "text.h"
 #include <stdint.h>
 
 // True for a relative path that stays inside the install folder and names a
 // plain file there: not empty, no leading separator, no colon, no empty, "."
 // or ".." component, no device name (CON, NUL, COM1...) as a component, no
 // component ending in a dot or a blank, no character Windows refuses in a
-// name. Scanned as Shift-JIS, so a trail byte 0x5C is no separator.
+// name, no leading blank (the uninstall list would drop it), and only
+// characters that code page 932 defines. Scanned as Shift-JIS, so a trail
+// byte 0x5C is no separator.
 bool IsSafeInstallName(const char* name);
 
-// The name as the file system compares it: one separator ('\'), letters
-// lowered by the matching rule. A name that does not fit is cut; callers
-// refuse such names (CheckInstallNames does).
-void NormalInstallName(char (&out)[kMaxPath], const char* name);
+// The name as the file system compares it: decoded from code page 932, so that
+// the code page's duplicate spellings of one character meet, with one
+// separator ('\\') and letters case-folded. False for a name of kMaxPath
+// bytes or more, or one holding a byte or pair the code page leaves undefined
+// (every such pair decodes to the same U+30FB).
+bool InstallNameKey(const char* name, WideChar (&key)[kMaxPath]);
 
-// UPDATE_OK when every name is safe and no two name the same file (letter
-// case and the two separators aside) and no name is another's temporary file
-// ("<name>.tmp") or one of the lists' ("KRN.hvl.tmp", "uninst.lst.tmp");
+// UPDATE_OK when every name is safe and no two name the same file (compared
+// by InstallNameKey), no name is another's temporary file ("<name>.tmp") or
+// one of the lists' ("KRN.hvl.tmp", "uninst.lst.tmp"), and no name is a
+// folder of another ("a" beside "a\\b");
 // UPDATE_E_PACKAGE otherwise; UPDATE_E_FAILED when out of memory.
 uint32_t CheckInstallNames(const char* const* names, uint32_t count);

@@ -185,12 +185,15 @@ static char* ReadListText(const char* path) {
     file.Close();
     text[size] = 0; // the text also ends at any zero byte inside
 
-    if (ClassifyText(text) != TEXT_UTF8) return text;
-    WideChar* wide = ToWide(text);
+    // Shift-JIS can pass for UTF-8 for a while (half-width katakana pairs such
+    // as C3 B8 do), so only text that is UTF-8 throughout and fits code page
+    // 932 character for character is converted; the rest is Shift-JIS as is.
+    if (ClassifyText(text) == TEXT_ASCII || !IsWholeUtf8(text)) return text;
+    const char* body = strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text; // BOM
+    char* sjis = nullptr;
+    int converted = Utf8ToSjisExact(body, &sjis);
+    if (converted == 0) return text;
     free(text);
-    if (!wide) return nullptr;
-    char* sjis = ToMultiByte(wide, kTargetSjis);
-    free(wide);
     return sjis;
 }
 

@@ -77,6 +77,20 @@ TEST_F(UninstallListTest, MergesAsTheListFormatSays) {
          sjisKana + "\n" + sjisTable + "\n",
          {},
          Sjis("アイウ.txt") + "\n" + Sjis("表\\ソフト.dat") + "\n" + kNul},
+        // Half-width katakana pairs such as C3 B8 pass for UTF-8; the list
+        // is only taken for UTF-8 when all of it is and all of it fits 932.
+        {"Shift-JIS that starts like UTF-8 stays Shift-JIS",
+         Sjis("ﾃｸﾃｸﾃｸ.dat\n") + sjisTable + "\n" + kNul,
+         {"A.dat"},
+         Sjis("ﾃｸﾃｸﾃｸ.dat\n") + Sjis("表\\ソフト.dat") + "\na.dat\n" + kNul},
+        {"UTF-8 in form, but a character without a 932 form: Shift-JIS",
+         Sjis("ﾃｸ.dat\n"),
+         {},
+         Sjis("ﾃｸ.dat\n") + kNul},
+        {"a UTF-8 byte-order mark is dropped",
+         "\xEF\xBB\xBF表\\ソフト.DAT\n",
+         {},
+         Sjis("表\\ソフト.dat\n") + kNul},
     };
     for (const Case& c : cases) {
         std::string after;

@@ -139,6 +139,40 @@ TEST(PatchInspect, NamesEveryKindOfDamage) {
              (*e)[1].listPath.clear();
          },
          nullptr, "would both be installed as"},
+        {"two spellings of one character",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[0].name = (*e)[0].listPath = "\xED\x40.arc";
+             (*e)[1].name = (*e)[1].listPath = "\xFA\x5C.arc";
+         },
+         nullptr, "would both be installed as"},
+        {"a file where another entry needs its folder",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[0].name = (*e)[0].listPath = "Archive";
+         },
+         nullptr, "needs a folder"},
+        {"a leading blank",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[1].name = (*e)[1].listPath = " data01000.arc";
+         },
+         nullptr, "is unsafe"},
+        {"a pair the code page leaves undefined",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[1].name = (*e)[1].listPath = "\x85\x40.arc";
+         },
+         nullptr, "is unsafe"},
+        // Only the first 16 MiB of the list are read: a count that fits the
+        // entry but not them must not walk the records past what was read.
+        {"a list entry over 16 MiB",
+         [](WriterOptions* o, std::vector<WriterEntry>* e) {
+             o->listVersion = 0;
+             WriterEntry list;
+             list.name = "KRN.hvl";
+             list.data.assign(kListHeaderSize + (16u << 20) + kRecordSize, 0);
+             memcpy(list.data.data(), kListMagicV2, 8);
+             PutLe32(&list.data, 12, (16u << 20) / kRecordSize + 1);
+             e->insert(e->begin(), list);
+         },
+         nullptr, "far more than 256 entries need"},
         {"a second version list",
          [](WriterOptions*, std::vector<WriterEntry>* e) {
              (*e)[1].name = "KRN.HVL";

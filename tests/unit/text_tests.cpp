@@ -4,6 +4,7 @@
 #include "test_support.h"
 #include "text.h"
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <stdlib.h>
 #include <string.h>
@@ -228,6 +229,10 @@ TEST(FindChar, StepsOverDoubleByteCharacters) {
         {Sjis("あいう"), 0x82A2, 2},
         {"\xE3\x81\x82\xE3\x81\x84", 0x3044, 3},
         {"a\x82\nb\n", '\n', 4}, // the line feed after a lead byte belongs to it
+        // Taken for UTF-8 by its first three sequences; then a sequence cut
+        // by the end whose lead bits read 0x0D, and an overlong line feed.
+        {"\xC3\xB8\xC2\xA7\xC3\xB8\xED", '\r', -1},
+        {"\xC3\xB8\xC2\xA7\xC3\xB8\xC0\x8A", '\n', -1},
     };
     for (const Case& c : cases) {
         auto s = Exact(c.text);
@@ -411,6 +416,37 @@ TEST(Conversion, CallerBuffersAreBounded) {
     char five[5], four8[4];
     EXPECT_TRUE(ToMultiByte(five, kHyoji, kTargetSjis));
     EXPECT_FALSE(ToMultiByte(four8, kHyoji, kTargetSjis));
+}
+
+// Names are compared by what the code page decodes them to, so iconv (native)
+// and the system (Windows, Wine) must agree pair for pair: which pairs are
+// undefined (U+30FB, as is 0x8145 itself) and which spell one character twice.
+TEST(Conversion, EveryDoubleBytePairDecodesAsOnWindows) {
+    uint32_t hash = 2166136261u; // FNV-1a over the decoded units
+    uint32_t defined = 0;
+    std::map<uint32_t, int> spellings;
+    for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
+        if (!IsLeadByte((unsigned char)lead)) continue;
+        for (unsigned trail = 0x40; trail <= 0xFC; trail++) {
+            if (!IsTrailByte((unsigned char)trail)) continue;
+            const char pair[3] = {(char)lead, (char)trail, 0};
+            WideChar w[4] = {0};
+            ASSERT_EQ(2, MultiByteToWide(kCodePageSjis, pair, w, 4)) << lead << " " << trail;
+            if (w[0] != 0x30FB || (lead == 0x81 && trail == 0x45)) {
+                defined++;
+                spellings[w[0]]++;
+            }
+            for (unsigned b : {w[0] & 0xFFu, (unsigned)w[0] >> 8})
+                hash = (hash ^ b) * 16777619u;
+        }
+    }
+    int classes = 0, duplicates = 0;
+    for (const auto& s : spellings)
+        if (s.second > 1) classes++, duplicates += s.second;
+    EXPECT_EQ(9604u, defined);
+    EXPECT_EQ(396, classes);
+    EXPECT_EQ(794, duplicates);
+    EXPECT_EQ(0x88E723C4u, hash);
 }
 
 } // namespace
