@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs one win64 program under wine64: the CTest emulator of the win64 build.
+# Runs one Windows program under Wine: the CTest emulator of the Windows test
+# builds. A 64-bit prefix made once wine32 is installed has syswow64, and
+# wine64 hands a 32-bit program to the 32-bit loader, so one prefix runs both.
 # Usage: wine-run.sh PREFIX program.exe [args...]
 # One prefix per build folder, created once (under a lock, since ctest may
 # start several tests at once) and one persistent wineserver, so that each
@@ -13,6 +15,10 @@ mkdir -p "$(dirname "$prefix")"
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
     /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
+  elif [ ! -d "$prefix/drive_c/windows/syswow64" ] && [ -x /usr/lib/wine/wine ]; then
+    # Made before wine32 was installed: give it the 32-bit half.
+    /usr/lib/wine/wine64 wineboot -u >/dev/null 2>&1 9>&-
     wineserver -w 9>&-
   fi
   # Keep the server alive between test programs (a no-op when it runs

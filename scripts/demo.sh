@@ -6,7 +6,10 @@
 #
 #   bash scripts/demo.sh             everything
 #   bash scripts/demo.sh --no-build  reuse the builds already there
-# KRN_NATIVE, KRN_WIN64 and KRN_WIN32 name other build folders.
+# KRN_NATIVE, KRN_WIN64, KRN_WIN32 and KRN_WIN32_TESTS name other build folders.
+# Where 32-bit Wine runs (scripts/install-deps.sh sets it up), the patch
+# installed is the one to ship, on the 32-bit update.exe, driven by the 32-bit
+# test driver; elsewhere the same patch on the 64-bit test twin.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -26,11 +29,19 @@ win32=$root/${KRN_WIN32:-build/win32}
 krnpatch=$native/tools/krnpatch
 twin=$win64/update/update.exe
 shipping=$win32/update/update.exe
-driver=$win64/tests/e2e/uidriver.exe
+driver32=$root/${KRN_WIN32_TESTS:-build/win32-tests}/tests/e2e/uidriver.exe
 demo=$root/build/demo
 
+# The driver runs programs of its own width (its hook and registry view).
+if [ -e "$shipping" ] && [ -e "$driver32" ] && [ -e "${driver32%/*}/uihook.dll" ] &&
+  timeout 60 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  width=32 driver=$driver32
+else
+  width=64 driver=$win64/tests/e2e/uidriver.exe
+fi
+
 missing=0
-for f in "$krnpatch" "$twin" "$driver" "$win64/tests/e2e/uihook.dll"; do
+for f in "$krnpatch" "$twin" "$driver" "${driver%/*}/uihook.dll"; do
   [ -e "$f" ] || { echo "missing: $f (build it first)" >&2; missing=1; }
 done
 [ $missing -eq 0 ] || exit 1
@@ -68,17 +79,28 @@ if [ -e "$shipping" ]; then
 else
   echo "(no $shipping: the patch to ship is not built)"
 fi
-"$krnpatch" build --stub "$twin" --title-file examples/title.txt \
-  --from "$files" --out "$demo/quillmere-patch-1.02-win64.exe"
-echo "        ^ the same patch on the 64-bit test twin of update.exe: this machine's Wine"
-echo "          runs no 32-bit programs, so the demo installs this one"
+if [ $width = 32 ]; then
+  patch=$demo/quillmere-patch-1.02.exe
+  echo "        32-bit Wine runs here: the demo installs this patch"
+else
+  "$krnpatch" build --stub "$twin" --title-file examples/title.txt \
+    --from "$files" --out "$demo/quillmere-patch-1.02-win64.exe"
+  patch=$demo/quillmere-patch-1.02-win64.exe
+  echo "        ^ the same patch on the 64-bit test twin of update.exe: this machine's Wine"
+  echo "          runs no 32-bit programs (or build/win32-tests is not built), so the demo"
+  echo "          installs this one"
+fi
 echo
-"$krnpatch" list "$demo/quillmere-patch-1.02-win64.exe"
+"$krnpatch" list "$patch"
 
 section "Setting up the example installation"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix build/demo/wineprefix (once; about a minute)"
   "$wine" wineboot -i >/dev/null 2>&1
+  wineserver -w
+elif [ $width = 32 ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  echo "adding the 32-bit half to build/demo/wineprefix (made before wine32 was installed)"
+  "$wine" wineboot -u >/dev/null 2>&1
   wineserver -w
 fi
 install_win='C:\Games\クイルミア'
@@ -116,7 +138,12 @@ declare -A old
 for f in $before; do old[$f]=$("$krnpatch" digest "$install/$f" | cut -d' ' -f1); done
 
 section "Running the patch (test driver answers Yes)"
-cp "$demo/quillmere-patch-1.02-win64.exe" "$WINEPREFIX/drive_c/quillmere-patch-1.02.exe"
+cp "$patch" "$WINEPREFIX/drive_c/quillmere-patch-1.02.exe"
+if [ $width = 32 ]; then
+  echo "program: the patch to ship, on the 32-bit build/win32/update/update.exe (PE32, i386)"
+else
+  echo "program: the patch on the 64-bit test twin build/win64/update/update.exe (PE32+, x64)"
+fi
 exit_line=""
 while IFS= read -r line; do
   line=${line%$'\r'}

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the four configurations and runs every test suite: native (plain and
-# sanitized), the win32 image checks, and the win64 twin under Wine and Xvfb.
+# Builds every configuration and runs every test suite: native (plain and
+# sanitized), the win32 image checks, the win64 twin under Wine, and the
+# win32 deliverables themselves under 32-bit Wine (driven by the win32-tests
+# build), all Wine runs under one Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,8 +13,13 @@ ctest --preset native-asan -j2
 # Every fuzz target for about 20 seconds over its seeds; any finding fails.
 bash scripts/fuzz.sh --ci
 ctest --preset win32
-# One X server and one Wine prefix for the whole win64 run.
 status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64 || status=$?
-WINEPREFIX=$PWD/build/win64/wineprefix wineserver -k 2>/dev/null || true
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  status=0
+  ctest --preset win64 || status=1
+  ctest --preset win32-tests || status=1
+  exit $status' || status=$?
+for build in win64 win32-tests; do
+  WINEPREFIX=$PWD/build/$build/wineprefix wineserver -k 2>/dev/null || true
+done
 exit $status

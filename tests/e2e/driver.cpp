@@ -1,5 +1,7 @@
 // The test driver's calls on the program under test (see driver.h).
 #include "driver.h"
+#include <stdio.h>
+#include <string.h>
 
 std::string Utf8FromWide(const std::wstring& wide) {
     if (wide.empty()) return std::string();
@@ -45,11 +47,49 @@ std::string OwnFolder() {
     return path.substr(0, path.find_last_of("\\/"));
 }
 
+std::string WinePathFromHost(const char* hostPath) {
+    std::string path = hostPath;
+    if (path.empty() || path[0] != '/') return path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
 std::string BuiltUpdateExe() {
-    std::string build = OwnFolder();
-    for (int i = 0; i < 2; i++)
-        build = build.substr(0, build.find_last_of("\\/"));
-    return build + "\\update\\update.exe";
+    return WinePathFromHost(KRN_UPDATE_EXE);
+}
+
+bool IsOwnWidthProgram(const std::string& exe, std::string* why) {
+#ifdef _WIN64
+    const WORD wantMachine = IMAGE_FILE_MACHINE_AMD64, wantMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    const char* want = "PE32+ for x64";
+#else
+    const WORD wantMachine = IMAGE_FILE_MACHINE_I386, wantMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+    const char* want = "PE32 for i386";
+#endif
+    unsigned char head[1024] = {};
+    DWORD got = 0;
+    HANDLE file = CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        ReadFile(file, head, sizeof head, &got, NULL);
+        CloseHandle(file);
+    }
+    char reason[160];
+    DWORD pe =
+        got >= 0x40 ? head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | (DWORD)head[0x3F] << 24 : 0;
+    if (got < 0x40 || head[0] != 'M' || head[1] != 'Z' || pe > got - 26 ||
+        memcmp(head + pe, "PE\0\0", 4) != 0) {
+        snprintf(reason, sizeof reason, "not a PE image (read %lu bytes)", (unsigned long)got);
+    } else {
+        WORD machine = (WORD)(head[pe + 4] | head[pe + 5] << 8);
+        WORD magic = (WORD)(head[pe + 24] | head[pe + 25] << 8);
+        if (machine == wantMachine && magic == wantMagic) return true;
+        snprintf(reason, sizeof reason, "machine 0x%04X, optional header 0x%03X, not %s", machine,
+                 magic, want);
+    }
+    if (why) *why = reason;
+    return false;
 }
 
 static void CloseIf(HANDLE* h) {
@@ -87,6 +127,12 @@ static bool InstallHook(ChildProcess* child, const std::string& hookDll) {
 }
 
 bool StartProgram(const std::string& exe, ChildProcess* child, const std::string& hookDll) {
+    std::string why;
+    if (!IsOwnWidthProgram(exe, &why)) {
+        fprintf(stderr, "refusing to start %s: %s\n", exe.c_str(), why.c_str());
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return false;
+    }
     std::string folder = exe;
     size_t slash = folder.find_last_of("\\/");
     folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
@@ -296,13 +342,19 @@ HANDLE HoldMutex(const char* name) {
     return CreateMutexA(NULL, TRUE, name);
 }
 
+#ifdef _WIN64
+static const REGSAM kProgramView = KEY_WOW64_64KEY;
+#else
+static const REGSAM kProgramView = KEY_WOW64_32KEY;
+#endif
+
 // "Software\TARNVALE\クイルミア"
 static const wchar_t kInstallKey[] = L"Software\\TARNVALE\\\x30AF\x30A4\x30EB\x30DF\x30A2";
 
 bool SetInstallFolderRaw(const void* data, DWORD size, DWORD type) {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0,
-                        KEY_SET_VALUE | KEY_WOW64_64KEY, NULL, &key, NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0, KEY_SET_VALUE | kProgramView,
+                        NULL, &key, NULL) != ERROR_SUCCESS)
         return false;
     LONG status = RegSetValueExW(key, L"InstalledFolder", 0, type, (const BYTE*)data, size);
     RegCloseKey(key);
@@ -315,7 +367,7 @@ bool SetInstallFolder(const std::wstring& path, DWORD type) {
 
 bool ClearInstallFolder() {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) !=
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | kProgramView, &key) !=
         ERROR_SUCCESS)
         return true; // no key, no value
     LONG status = RegDeleteValueW(key, L"InstalledFolder");

@@ -24,12 +24,23 @@ struct ChildProcess {
 };
 
 // The folder of the running program (no trailing backslash), and the
-// update.exe of its build tree, two folders up: <build>\update\update.exe.
+// update.exe the suites test: the build's own, or the deliverable's when the
+// suites run the programs of another build (see tests/CMakeLists.txt).
 std::string OwnFolder();
 std::string BuiltUpdateExe();
+// A path of the build (host form, /...) as Wine's programs see it (Z:\...).
+std::string WinePathFromHost(const char* hostPath);
+
+// The driver runs programs of its own width only: its hook DLL and the
+// registry view it writes are those of its width, and a run of the 64-bit
+// twin in place of the 32-bit deliverable (or the reverse) must not pass.
+// False, with the reason, unless exe is a PE32 image for i386 (32-bit driver)
+// or a PE32+ image for x64 (64-bit driver).
+bool IsOwnWidthProgram(const std::string& exe, std::string* why);
 
 // Starts exe (a narrow path in the ANSI code page) in its own folder. With
 // hookDll, the GUI thread is hooked before the program runs its first line.
+// Refuses a program of another width (see IsOwnWidthProgram).
 bool StartProgram(const std::string& exe, ChildProcess* child, const std::string& hookDll = "");
 // The exit code, or false when the program is still running after timeoutMs.
 bool WaitForExit(ChildProcess* child, DWORD timeoutMs, DWORD* exitCode);
@@ -89,7 +100,9 @@ std::vector<HookRecord> HookLog(const ChildProcess& child);
 HANDLE HoldMutex(const char* name);
 
 // The registry value HKLM\Software\TARNVALE\クイルミア\InstalledFolder in the
-// 64-bit view. SetInstallFolderRaw stores exactly the given bytes.
+// view of the driver's width, which is the one its programs read (a 32-bit
+// program's HKLM\Software is WOW6432Node). SetInstallFolderRaw stores exactly
+// the given bytes.
 bool SetInstallFolder(const std::wstring& path, DWORD type = REG_SZ);
 bool SetInstallFolderRaw(const void* data, DWORD size, DWORD type);
 bool ClearInstallFolder();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "driver.h"
 #include "setup_version.h"
 #include "test_support.h"
 
@@ -156,6 +157,8 @@ class SetupRun : public ::testing::Test {
         ASSERT_TRUE(CreateDirectoryW(base.c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
         setupExe = base + L"\\setup.exe";
+        std::string why;
+        ASSERT_TRUE(IsOwnWidthProgram(WinePathFromHost(KRN_SETUP_EXE), &why)) << why;
         ASSERT_TRUE(CopyFileW(BuildFile(KRN_SETUP_EXE).c_str(), setupExe.c_str(), FALSE));
     }
 
