@@ -74,18 +74,22 @@ void NormalInstallName(char (&out)[kMaxPath], const char* name) {
     LowerName(out);
 }
 
-// The lists are rewritten through these temporary files after the moves, which
-// would overwrite a file the package just installed under such a name.
-static bool IsListTempName(const char* name) {
+// Names the commit uses itself: the lists' temporary and set-aside files, the
+// journal, and the uninstall list, which the commit writes as its own step.
+static bool IsReservedName(const char* name) {
+    static const char* const kReserved[] = {"krn.hvl.tmp",    "uninst.lst.tmp", "krn.hvl.old",
+                                            "uninst.lst.old", "krnupdate.jnl",  "uninst.lst"};
     char normal[kMaxPath];
     NormalInstallName(normal, name);
-    return strcmp(normal, "krn.hvl.tmp") == 0 || strcmp(normal, "uninst.lst.tmp") == 0;
+    for (const char* reserved : kReserved)
+        if (strcmp(normal, reserved) == 0) return true;
+    return false;
 }
 
 uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
     for (uint32_t i = 0; i < count; i++)
         if (!IsSafeInstallName(names[i]) || strlen(names[i]) >= kMaxPath ||
-            IsListTempName(names[i]))
+            IsReservedName(names[i]))
             return UPDATE_E_PACKAGE;
     if (count < 2) return UPDATE_OK;
 
@@ -103,8 +107,9 @@ uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
             if (i == j) continue;
             const char* other = normal[j];
             if (strcmp(normal[i], other) == 0) result = UPDATE_E_PACKAGE;
-            // The temporary file of entry i would be entry j's target.
-            if (strncmp(normal[i], other, length) == 0 && strcmp(other + length, ".tmp") == 0)
+            // The temporary or set-aside file of entry i would be entry j's target.
+            if (strncmp(normal[i], other, length) == 0 &&
+                (strcmp(other + length, ".tmp") == 0 || strcmp(other + length, ".old") == 0))
                 result = UPDATE_E_PACKAGE;
         }
     }

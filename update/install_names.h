@@ -18,7 +18,9 @@ bool IsSafeInstallName(const char* name);
 void NormalInstallName(char (&out)[kMaxPath], const char* name);
 
 // UPDATE_OK when every name is safe and no two name the same file (letter
-// case and the two separators aside) and no name is another's temporary file
-// ("<name>.tmp") or one of the lists' ("KRN.hvl.tmp", "uninst.lst.tmp");
+// case and the two separators aside) and no name is another's temporary or
+// set-aside file ("<name>.tmp", "<name>.old"), one of the lists' ("KRN.hvl.tmp",
+// "uninst.lst.tmp", "KRN.hvl.old", "uninst.lst.old"), the commit journal
+// "KRNUpdate.jnl" or "uninst.lst" itself;
 // UPDATE_E_PACKAGE otherwise; UPDATE_E_FAILED when out of memory.
 uint32_t CheckInstallNames(const char* const* names, uint32_t count);
