@@ -14,3 +14,8 @@ void LogLine(const char* format, ...)
     ;
 // Ends this run's record; harmless when no log is open.
 void CloseRunLog();
+
+// The file's size bound in bytes; runs are dropped, oldest first, to keep
+// under it. Takes effect at the next OpenRunLog.
+const uint32_t kRunLogDefaultBound = 1024 * 1024;
+void SetRunLogBound(uint32_t bytes);

@@ -2,12 +2,15 @@
 // the install folder, the user's consent, the progress dialog around the
 // update, and the one message that reports the outcome.
 #include "dialog.h"
+#include "file_system.h"
 #include "install_folder.h"
 #include "messages.h"
 #include "monitors.h"
 #include "package.h"
 #include "resource.h"
 #include "result_codes.h"
+#include "run_log.h"
+#include "strbuf.h"
 #include "update_procedure.h"
 #include <commctrl.h>
 #include <string.h>
@@ -22,6 +25,9 @@ const int kExitNoTitle = -5;
 // other statuses, nor a result code (those have the top bit set and the low
 // bits below 8), and nothing reads it; it only tells the case apart.
 const int kExitSecondInstance = -6;
+
+// The support log, in the temporary folder of the user the program runs as.
+const char kLogName[] = "KRNUpdate.log";
 
 // update.exe runs elevated from wherever it was downloaded, often beside
 // files it did not bring. Allow delay-loaded and LoadLibrary'd DLLs only from
@@ -62,22 +68,84 @@ static void RegisterProgressClass() {
     initControls(&controls);
 }
 
+// Starts this run's record in the support log, with what support asks first:
+// which program, which build, on which system.
+static void OpenSupportLog() {
+    char folder[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder) return;
+    char path[MAX_PATH];
+    if (!FormatText(path, "%s%s", folder, kLogName)) return;
+    OpenRunLog(path);
+    char program[MAX_PATH];
+    if (!GetOwnModulePath(program, sizeof program)) CopyText(program, "(path too long)");
+    LogLine("update.exe %s, %u-bit, %s", UPDATE_PRODUCT_VERSION_TEXT, (unsigned)sizeof(void*) * 8,
+            program);
+    // With the manifest's supportedOS list the system reports its own version.
+    OSVERSIONINFOA os;
+    os.dwOSVersionInfoSize = sizeof os;
+    if (GetVersionExA(&os))
+        LogLine("Windows %lu.%lu build %lu", os.dwMajorVersion, os.dwMinorVersion,
+                os.dwBuildNumber);
+}
+
+static const char* ResultName(uint32_t result) {
+    switch (result) {
+    case UPDATE_OK:
+        return "UPDATE_OK";
+    case UPDATE_E_PACKAGE:
+        return "UPDATE_E_PACKAGE";
+    case UPDATE_E_PACKAGE_COUNT:
+        return "UPDATE_E_PACKAGE_COUNT";
+    case UPDATE_E_FAILED:
+        return "UPDATE_E_FAILED";
+    case UPDATE_E_UNINSTALL_LIST:
+        return "UPDATE_E_UNINSTALL_LIST";
+    case UPDATE_E_CANCELLED:
+        return "UPDATE_E_CANCELLED";
+    case UPDATE_E_CLOSED:
+        return "UPDATE_E_CLOSED";
+    }
+    return "unknown";
+}
+
+// Every message the player sees is in the log too, word for word.
+static void Warn(const char* text) {
+    LogLine("message shown (warning): %s", text);
+    ShowWarning(text);
+}
+
+static void Inform(const char* text) {
+    LogLine("message shown (information): %s", text);
+    ShowInformation(text);
+}
+
 // Runs with both mutexes held; the dialog is created, used and gone again.
 static int RunWithGameMutex(HINSTANCE instance, int showCommand) {
     char installFolder[kInstallFolderSize];
     if (!ReadInstallFolder(installFolder, kCompanyKey, kProductKey)) {
-        ShowWarning(kNotInstalled);
+        LogLine("install folder not found: the game is taken as not installed");
+        Warn(kNotInstalled);
         return kExitNotInstalled;
     }
-    if (MessageBoxA(NULL, kAskUpdate, gWindowTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
-        IDYES)
+    LogLine("install folder: %s", installFolder);
+    int answer =
+        MessageBoxA(NULL, kAskUpdate, gWindowTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer != IDYES) {
+        if (answer == 0)
+            LogLine("update question not shown (error %lu): taken as declined", GetLastError());
+        else
+            LogLine("update declined (answer %d)", answer);
         return kExitDeclined;
+    }
+    LogLine("update accepted");
 
     RegisterProgressClass();
     gDialog =
         CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), NULL, ProgressDialogProc, 0);
     if (!gDialog) {
-        ShowWarning(kDialogFailed);
+        LogLine("progress dialog not created (error %lu)", GetLastError());
+        Warn(kDialogFailed);
         return kExitNoDialog;
     }
     EnumerateMonitors();
@@ -92,41 +160,58 @@ static int RunWithGameMutex(HINSTANCE instance, int showCommand) {
         DestroyWindow(gDialog);
         gDialog = NULL;
     }
+    LogLine("result 0x%08X (%s)", (unsigned)result, ResultName(result));
     bool warning;
     const char* text = OutcomeMessage(result, &warning);
-    if (text) {
-        if (warning)
-            ShowWarning(text);
-        else
-            ShowInformation(text);
-    }
+    if (!text)
+        LogLine("no message shown");
+    else if (warning)
+        Warn(text);
+    else
+        Inform(text);
     FreeMonitorList();
     return (int)result; // the result code bit for bit
 }
 
+// The last lines of the run's record.
+static int EndRun(int status) {
+    LogLine("exit status 0x%08X", (unsigned)status);
+    CloseRunLog();
+    return status;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     RestrictDllSearch();
+    OpenSupportLog();
 
     // The names alone decide: the last error right after creation, never a wait.
     SetLastError(0);
     HANDLE updaterMutex = CreateMutexA(NULL, TRUE, kUpdaterMutexName);
-    if (GetLastError() != 0) {
+    DWORD updaterError = GetLastError();
+    if (updaterError != 0) {
         if (updaterMutex) CloseHandle(updaterMutex);
-        return kExitSecondInstance;
+        LogLine("another update.exe is running (updater mutex: error %lu): ending silently",
+                updaterError);
+        return EndRun(kExitSecondInstance);
     }
 
     int status;
     bool titleRead = ReadTitleBlock(gWindowTitle); // terminated whatever the block holds
     if (!titleRead) {
+        LogLine("title block not read (error %u)", LastFileError());
         memcpy(gWindowTitle, kErrorCaption, sizeof kErrorCaption); // with its NUL
-        ShowWarning(kTitleReadFailed);
+        Warn(kTitleReadFailed);
         status = kExitNoTitle;
     } else {
+        LogLine("title: %s", gWindowTitle);
         // Held to the end so the game cannot start during the update.
         SetLastError(0);
         HANDLE gameMutex = CreateMutexA(NULL, TRUE, kGameMutexName);
-        if (GetLastError() != 0) {
-            ShowWarning(kGameRunning);
+        DWORD gameError = GetLastError();
+        if (gameError != 0) {
+            LogLine("the game, its launcher or its uninstaller is running (game mutex: error %lu)",
+                    gameError);
+            Warn(kGameRunning);
             status = kExitGameRunning;
         } else {
             status = RunWithGameMutex(instance, showCommand);
@@ -135,5 +220,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     }
 
     if (updaterMutex) CloseHandle(updaterMutex);
-    return status;
+    return EndRun(status);
 }

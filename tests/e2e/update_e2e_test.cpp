@@ -4,6 +4,7 @@
 #include "driver.h"
 #include "messages.h"
 #include "package_writer.h"
+#include "resource.h"
 #include "test_support.h"
 #include <commctrl.h>
 #include <functional>
@@ -398,6 +399,37 @@ TEST_F(UpdateE2E, SuccessfulUpdateShowsEachFileAndEndsWithTheNotice) {
     for (LONG64 v : file)
         chunks += v > 0 && v < 65535;
     EXPECT_EQ(3, chunks);
+}
+
+// A real run's record, read where support finds it: %TEMP%\KRNUpdate.log, in
+// order from the header to the end, in the texts the player saw.
+TEST_F(UpdateE2E, RunIsRecordedInTheSupportLog) {
+    char temp[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    ASSERT_TRUE(n > 0 && n < sizeof temp);
+    MakePatch(Options(), Entries(1000));
+    Outcome o = RunPatch(patch, Scenario());
+    ASSERT_TRUE(o.exited);
+    ASSERT_EQ(0u, o.exitCode);
+
+    std::string log = ReadText(std::string(temp) + "KRNUpdate.log");
+    size_t at = log.rfind("===== run started ");
+    ASSERT_NE(std::string::npos, at) << log;
+    const std::string expected[] = {
+        std::string("update.exe ") + UPDATE_PRODUCT_VERSION_TEXT,
+        "title: " + Options().title + "\r\n",
+        "install folder: " + install + "\r\n",
+        "update accepted",
+        "result 0x00000000 (UPDATE_OK)",
+        std::string("message shown (information): ") + kUpdateDone + "\r\n",
+        "exit status 0x00000000",
+        "run ended\r\n",
+    };
+    for (const std::string& line : expected) {
+        size_t found = log.find(line, at);
+        EXPECT_NE(std::string::npos, found) << line << " not after " << log.substr(at);
+        if (found != std::string::npos) at = found;
+    }
 }
 
 namespace {
