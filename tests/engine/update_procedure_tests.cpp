@@ -419,8 +419,13 @@ TEST_F(UpdateTest, UnsafeOrCollidingNamesAreRefusedBeforeAnythingIsWritten) {
         // Two entries, one target: the shared temporary file would break the second move.
         {"DATA01000.ARC", "", Bytes(10, 'e'), false}, // found by its file-name part
         {"README.TXT", "", Bytes(10, 'e'), false},
-        // One entry's temporary file is another's target.
+        // One entry's temporary or set-aside file is another's target; the
+        // commit's own names.
         {"system.arc.tmp", "", Bytes(10, 'e'), false},
+        {"data01000.arc.old", "Archive\\Data01000.arc.old", Bytes(10, 'e'), false},
+        {"KRN.hvl.old", "", Bytes(10, 'e'), false},
+        {"krnupdate.jnl", "", Bytes(10, 'e'), false},
+        {"uninst.lst", "", Bytes(10, 'e'), false},
     };
     const std::vector<WriterEntry> good = entries;
     for (const WriterEntry& entry : bad) {
@@ -779,7 +784,8 @@ TEST_F(CommitTest, LinksAtItsOwnNamesAreNeverFollowed) {
     const std::string nowhere = work.Join("nowhere.dat");
     const char* const planted[] = {"system.arc.tmp", "Archive\\data01000.arc.tmp",
                                    "KRN.hvl.tmp",    "uninst.lst.tmp",
-                                   "system.arc.old", "KRN.hvl.old"};
+                                   "system.arc.old", "KRN.hvl.old",
+                                   "KRNUpdate.jnl"};
     for (const char* name : planted) {
         SCOPED_TRACE(name);
         NewInstallation();
