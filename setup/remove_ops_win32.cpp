@@ -1,5 +1,6 @@
 // The Win32 operations behind RemovePath, and the registration of a removal at
-// the next restart.
+// the next restart. Whatever changes or deletes opens the path itself: a link
+// standing there is changed or deleted as the link, never its target.
 #include <windows.h>
 
 #include <string.h>
@@ -10,8 +11,41 @@ static uint32_t GetAttributes(const WideChar* path) {
     return GetFileAttributesW(path);
 }
 
+// The attributes that can be written; the rest describe what an entry is.
+const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+static HANDLE OpenItself(const WideChar* path, DWORD access) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 static bool SetAttributes(const WideChar* path, uint32_t attributes) {
-    return SetFileAttributesW(path, attributes) != 0;
+    HANDLE item = OpenItself(path, FILE_WRITE_ATTRIBUTES);
+    if (item == INVALID_HANDLE_VALUE) return false;
+    FILE_BASIC_INFO info;
+    memset(&info, 0, sizeof info); // times of zero are left as they are
+    info.FileAttributes = attributes & kSettableAttributes;
+    if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL; // 0 changes nothing
+    bool set = SetFileInformationByHandle(item, FileBasicInfo, &info, sizeof info) != 0;
+    CloseHandle(item);
+    return set;
+}
+
+// Deletes a file, an empty folder or a link; fails like DeleteFileW and
+// RemoveDirectoryW on a read-only entry or a folder with contents.
+static bool DeleteItself(const WideChar* path) {
+    HANDLE item = OpenItself(path, DELETE);
+    if (item == INVALID_HANDLE_VALUE) return false;
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    bool marked = SetFileInformationByHandle(item, FileDispositionInfo, &disposition,
+                                             sizeof disposition) != 0;
+    CloseHandle(item);
+    return marked;
 }
 
 static void CopyEntry(const WIN32_FIND_DATAW& data, FolderEntry* entry) {
@@ -41,14 +75,6 @@ static void FindEnd(void* find) {
     FindClose(find);
 }
 
-static bool DeleteOne(const WideChar* path) {
-    return DeleteFileW(path) != 0;
-}
-
-static bool RemoveFolder(const WideChar* path) {
-    return RemoveDirectoryW(path) != 0;
-}
-
 static bool IsNtPlatform() {
     OSVERSIONINFOA info;
     memset(&info, 0, sizeof info);
@@ -64,4 +90,4 @@ static bool RemoveAtRestart(const WideChar* path) {
 }
 
 const RemoveOps kWin32RemoveOps = {GetAttributes, SetAttributes, FindFirst,    FindNext,
-                                   FindEnd,       DeleteOne,     RemoveFolder, RemoveAtRestart};
+                                   FindEnd,       DeleteItself,  DeleteItself, RemoveAtRestart};

@@ -38,3 +38,18 @@ bool RemovePath(const RemoveOps& ops, const WideChar* path, uint32_t flags) {
     if (flags & REMOVE_AT_RESTART) return ops.removeAtRestart(path);
     return ops.deleteFile(path); // a file link goes, its target stays
 }
+
+bool RemoveRunFolder(const RemoveOps& ops, const RunFolderEnd& end) {
+    if (end.copy) {
+        // The copy was made a plain new file where only administrators write.
+        const uint32_t copyFlags = REMOVE_FILES;
+        bool gone = ops.getAttributes(end.copy) == kNoAttributes;
+        for (int i = 0; !gone && i < end.tries; i++) {
+            if (i > 0) end.pause();
+            gone = RemovePath(ops, end.copy, copyFlags);
+        }
+        if (!gone) RemovePath(ops, end.copy, kRemoveFileAtRestart);
+    }
+    end.release(end.context);
+    return RemovePath(ops, end.folder, REMOVE_FOLDERS);
+}

@@ -14,7 +14,7 @@ const uint32_t REMOVE_AT_RESTART = 0x10000;     // hand the path to removeAtRest
 const uint32_t REMOVE_CONTENTS = 0x20000;       // empty a folder first, same flags
 const uint32_t REMOVE_CLEAR_READONLY = 0x40000; // clear the read-only attribute first
 
-// What setup asks for: anything now, whole trees included; a file at restart.
+// Anything now, whole trees included; a file at restart.
 const uint32_t kRemoveNow = REMOVE_FILES | REMOVE_FOLDERS | REMOVE_CONTENTS | REMOVE_CLEAR_READONLY;
 const uint32_t kRemoveFileAtRestart = REMOVE_FILES | REMOVE_AT_RESTART;
 
@@ -49,6 +49,22 @@ struct RemoveOps {
 // behind it is enumerated or deleted, since setup runs elevated in a folder
 // that any process of the user can write.
 bool RemovePath(const RemoveOps& ops, const WideChar* path, uint32_t flags);
+
+// The end of a run in its private folder. While the folder is still held, the
+// copy is removed (up to tries times, pause() between; 0 when it never ran) or
+// else handed over for removal at restart. Then release(context) lets go of
+// the folder, which is removed only as an empty folder or as a link: once let
+// go, its name may stand for anything, so it is never emptied. True when the
+// folder is gone; a copy left for the restart keeps it until then.
+struct RunFolderEnd {
+    const WideChar* folder;
+    const WideChar* copy; // null when no copy was made
+    int tries;
+    void (*pause)();
+    void (*release)(void* context);
+    void* context;
+};
+bool RemoveRunFolder(const RemoveOps& ops, const RunFolderEnd& end);
 
 #ifdef _WIN32
 // The Win32 operations.

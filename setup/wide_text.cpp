@@ -25,9 +25,8 @@ bool SameWide(const WideChar* a, const WideChar* b) {
     return *a == *b;
 }
 
-void FormatCopyName(WideChar (&dst)[kCopyNameUnits], uint32_t n) {
+static void FormatNumberedName(WideChar (&dst)[kCopyNameUnits], uint32_t n, const WideChar* tail) {
     const WideChar* head = WIDE("KRN_");
-    const WideChar* tail = WIDE(".exe");
     size_t used = 0;
     while (*head)
         dst[used++] = *head++;
@@ -41,4 +40,12 @@ void FormatCopyName(WideChar (&dst)[kCopyNameUnits], uint32_t n) {
     while (*tail)
         dst[used++] = *tail++;
     dst[used] = 0;
+}
+
+void FormatCopyName(WideChar (&dst)[kCopyNameUnits], uint32_t n) {
+    FormatNumberedName(dst, n, WIDE(".exe"));
+}
+
+void FormatRunFolderName(WideChar (&dst)[kCopyNameUnits], uint32_t n) {
+    FormatNumberedName(dst, n, WIDE(".tmp"));
 }

@@ -24,6 +24,8 @@ template <size_t N, typename... Parts> bool JoinWide(WideChar (&dst)[N], Parts..
 
 bool SameWide(const WideChar* a, const WideChar* b);
 
-// The name of the n-th temporary copy, "KRN_%06d.exe", for n from 0 to 999999.
+// The name of the n-th temporary copy, "KRN_%06d.exe", and of the n-th private
+// folder of a run, "KRN_%06d.tmp", for n from 0 to 999999.
 const size_t kCopyNameUnits = 16;
 void FormatCopyName(WideChar (&dst)[kCopyNameUnits], uint32_t n);
+void FormatRunFolderName(WideChar (&dst)[kCopyNameUnits], uint32_t n);

@@ -31,16 +31,25 @@ const char kLogName[] = "KRNUpdate.log";
 
 // update.exe runs elevated from wherever it was downloaded, often beside
 // files it did not bring. Allow delay-loaded and LoadLibrary'd DLLs only from
-// System32. Looked up at run time: the call is missing on an unpatched Vista.
+// System32; where that call is missing (Vista and 7 without the update that
+// adds it), at least take the current folder out of the search. Both are
+// looked up at run time, as the oldest systems lack them.
 static void RestrictDllSearch() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!kernel) return;
     FARPROC proc = GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (proc) {
+        SetDefaultDllDirectoriesFn setDirectories =
+            reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
+        if (setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    }
+    proc = GetProcAddress(kernel, "SetDllDirectoryW");
     if (!proc) return;
-    SetDefaultDllDirectoriesFn setDirectories =
-        reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
-    setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryFn setDirectory =
+        reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(proc));
+    setDirectory(L"");
 }
 
 // The manifest brings no common-controls dependency, so the progress bar

@@ -131,4 +131,6 @@ TEST(WideText, JoinRefusesRatherThanCuts) {
         FormatCopyName(name, c.n);
         EXPECT_EQ(Wide(name), Wide(c.text));
     }
+    FormatRunFolderName(name, 42);
+    EXPECT_EQ(Wide(name), Wide(WIDE("KRN_000042.tmp")));
 }

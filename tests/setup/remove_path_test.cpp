@@ -24,6 +24,7 @@ struct FakeFileSystem {
     std::map<Wide, FakeNode> nodes;
     std::vector<Wide> log;        // "enum X", "delete X", "rmdir X", "restart X", "attr X"
     std::vector<Wide> unlistable; // folders whose enumeration does not open
+    std::vector<Wide> busy;       // entries that refuse deletion, as a running image does
     int openEnumerations = 0;
 };
 
@@ -97,6 +98,8 @@ bool FakeDeleteFile(const WideChar* path) {
     auto it = gFs->nodes.find(path);
     if (it == gFs->nodes.end() || (it->second.attributes & kAttrDirectory)) return false;
     if (it->second.attributes & kAttrReadOnly) return false; // as Windows refuses
+    for (const Wide& b : gFs->busy)
+        if (b == path) return false;
     gFs->log.push_back(WIDE("delete ") + Wide(path));
     gFs->nodes.erase(it);
     return true;
@@ -263,4 +266,104 @@ TEST_F(RemovePathTest, LinkInsideATreeStopsTheDescent) {
     EXPECT_TRUE(Logged(WIDE("delete T\\KRN_000000.exe\\filelink")));
     EXPECT_TRUE(Exists(WIDE("T\\KRN_000000.exe\\link\\target.txt")));
     EXPECT_FALSE(Logged(WIDE("enum T\\KRN_000000.exe\\link")));
+}
+
+// The end of a run in its private folder, R under T. release() logs itself and
+// may change what stands at R, as a process of the user can once R is let go.
+namespace {
+
+struct RunEndCase {
+    const char* label;
+    bool copyMade;
+    bool copyBusy; // still held by the installer's image
+    int tries;
+    void (*onRelease)(FakeFileSystem* fs);
+    std::vector<Wide> log;
+    bool folderGone;
+};
+
+int gPauses;
+void (*gOnRelease)(FakeFileSystem* fs);
+
+void CountPause() {
+    gPauses++;
+}
+
+void LogRelease(void* fs) {
+    FakeFileSystem* f = static_cast<FakeFileSystem*>(fs);
+    f->log.push_back(WIDE("release"));
+    if (gOnRelease) gOnRelease(f);
+}
+
+void SwapForJunction(FakeFileSystem* fs) {
+    fs->nodes.erase(WIDE("T\\R"));
+    fs->nodes[WIDE("T\\R")] = FakeNode{kFolderLink};
+    fs->nodes[WIDE("T\\R\\precious.doc")] = FakeNode{kFile};
+}
+
+void SwapForFullFolder(FakeFileSystem* fs) {
+    fs->nodes.erase(WIDE("T\\R"));
+    fs->nodes[WIDE("T\\R")] = FakeNode{kFolder};
+    fs->nodes[WIDE("T\\R\\planted.dll")] = FakeNode{kFile | kAttrReadOnly};
+}
+
+} // namespace
+
+TEST_F(RemovePathTest, RunFolderGoesAfterItsCopyAndIsNeverEmptiedOnceLetGo) {
+    const Wide copy = WIDE("T\\R\\KRN_000000.exe");
+    const Wide folder = WIDE("T\\R");
+    const RunEndCase cases[] = {
+        {"ran",
+         true,
+         false,
+         100,
+         nullptr,
+         {WIDE("delete T\\R\\KRN_000000.exe"), WIDE("release"), WIDE("rmdir T\\R")},
+         true},
+        {"no copy", false, false, 0, nullptr, {WIDE("release"), WIDE("rmdir T\\R")}, true},
+        {"copy held to the end",
+         true,
+         true,
+         100,
+         nullptr,
+         {WIDE("restart T\\R\\KRN_000000.exe"), WIDE("release")},
+         false},
+        {"never ran",
+         true,
+         false,
+         0,
+         nullptr,
+         {WIDE("restart T\\R\\KRN_000000.exe"), WIDE("release")},
+         false},
+        {"swapped for a junction",
+         true,
+         false,
+         100,
+         SwapForJunction,
+         {WIDE("delete T\\R\\KRN_000000.exe"), WIDE("release"), WIDE("rmdir T\\R")},
+         true},
+        {"swapped for a full folder", false, false, 0, SwapForFullFolder, {WIDE("release")}, false},
+    };
+    for (const RunEndCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs.nodes.clear();
+        fs.log.clear();
+        fs.busy.clear();
+        Add(folder.c_str(), kFolder);
+        if (c.copyMade) Add(copy.c_str(), kFile);
+        if (c.copyBusy) fs.busy.push_back(copy);
+        gPauses = 0;
+        gOnRelease = c.onRelease;
+        RunFolderEnd end = {folder.c_str(), c.copyMade ? copy.c_str() : nullptr,
+                            c.tries,        CountPause,
+                            LogRelease,     &fs};
+        EXPECT_EQ(RemoveRunFolder(kFakeOps, end), c.folderGone);
+        // The folder is held until every step on the copy is done.
+        EXPECT_EQ(fs.log, c.log);
+        EXPECT_EQ(gPauses, c.copyBusy ? c.tries - 1 : 0);
+        // What a process of the user put at the name after the release stays.
+        EXPECT_EQ(Exists(WIDE("T\\R\\precious.doc")), c.onRelease == SwapForJunction);
+        EXPECT_EQ(Exists(WIDE("T\\R\\planted.dll")), c.onRelease == SwapForFullFolder);
+    }
+    gOnRelease = nullptr;
 }

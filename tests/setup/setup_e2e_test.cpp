@@ -1,6 +1,8 @@
 // setup.exe driven as a user would start it, with a fake installer that records
 // how it was started. Each test builds a medium (base folder with setup.exe)
-// and its own temporary folder, steered through TMP and TEMP.
+// and its own temporary folder, steered through TMP and TEMP. Wine enforces
+// no ACL and has no junctions: what the private folder keeps out is tested
+// through the removal's fake file system.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -42,6 +44,32 @@ std::wstring BuildFile(const char* hostPath) {
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The folder's path as the system resolves it, without the "\\?\" prefix:
+// setup names its private folder that way.
+std::wstring Resolved(const std::wstring& folder) {
+    HANDLE h = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return folder;
+    wchar_t path[2048];
+    DWORD n = GetFinalPathNameByHandleW(h, path, 2048, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(h);
+    if (n == 0 || n >= 2048) return folder;
+    std::wstring out = path;
+    return out.compare(0, 4, L"\\\\?\\") == 0 ? out.substr(4) : out;
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "(missing)";
+    char buffer[256];
+    DWORD got = 0;
+    ReadFile(h, buffer, sizeof buffer, &got, nullptr);
+    CloseHandle(h);
+    return std::string(buffer, got);
 }
 
 bool WriteSmallFile(const std::wstring& path, const char* text) {
@@ -171,19 +199,24 @@ class SetupRun : public ::testing::Test {
         return result;
     }
 
-    // The command line that setup must give the installer.
-    std::string ExpectedCommandLine(const std::wstring& copyName, const std::wstring& folder) {
-        return Utf8(temp + L"\\" + copyName + L" \"" + folder + L"\" \"Execute as a launcher.\"");
+    // The private folder of the run, under the given name in the temporary folder.
+    std::wstring RunFolder(const std::wstring& name = L"KRN_000000.tmp") {
+        return Resolved(temp) + L"\\" + name;
     }
 
-    // Exactly one installer run, from the given copy, for the given folder.
-    void ExpectOneRun(const std::wstring& copyName, const std::wstring& folder) {
+    // Exactly one installer run, from the copy in the run's private folder, for
+    // the given folder: the command line in its fixed form, the private folder
+    // as the current one, and that folder gone afterwards.
+    void ExpectOneRun(const std::wstring& folder,
+                      const std::wstring& runFolder = L"KRN_000000.tmp") {
         std::vector<Record> records = ReadRecords(log);
         ASSERT_EQ(records.size(), 1u);
         Record& r = records[0];
-        EXPECT_EQ(r["cmdline"], ExpectedCommandLine(copyName, folder));
-        EXPECT_EQ(r["module"], Utf8(temp + L"\\" + copyName));
-        EXPECT_EQ(r["cwd"], Utf8(temp));
+        std::wstring copy = RunFolder(runFolder) + L"\\KRN_000000.exe";
+        EXPECT_EQ(r["cmdline"], Utf8(copy + L" \"" + folder + L"\" \"Execute as a launcher.\""));
+        EXPECT_EQ(r["module"], Utf8(copy));
+        EXPECT_EQ(r["cwd"], Utf8(RunFolder(runFolder)));
+        EXPECT_FALSE(Exists(RunFolder(runFolder)));
     }
 
     ScratchFolder scratch;
@@ -195,7 +228,7 @@ TEST_F(SetupRun, InstallerBesideSetupIsPreferredAndArgumentsChangeNothing) {
     MakeFolder(base + L"\\Disc1");
     PlaceInstaller(base + L"\\Disc1");
     EXPECT_EQ(Run(L"/S /D=C:\\elsewhere \"Disc1\" --help"), 0);
-    ExpectOneRun(L"KRN_000000.exe", base);
+    ExpectOneRun(base);
     // The copy is gone and the medium is as it was.
     EXPECT_TRUE(List(temp).empty());
     EXPECT_EQ(List(base).size(), 3u);
@@ -233,7 +266,7 @@ TEST_F(SetupRun, SubFoldersAreSearchedOneLevelDownInEnumerationOrder) {
     }
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(Run(), 0);
-    ExpectOneRun(L"KRN_000000.exe", base + L"\\" + first);
+    ExpectOneRun(base + L"\\" + first);
     EXPECT_TRUE(List(temp).empty());
 }
 
@@ -246,48 +279,60 @@ TEST_F(SetupRun, InstallerTwoLevelsDownIsNotFound) {
     EXPECT_TRUE(List(temp).empty());
 }
 
-TEST_F(SetupRun, LeftoversAtTheCopyNameAreCleared) {
+TEST_F(SetupRun, NothingAtTheNamesItTriesIsTouched) {
     PlaceInstaller(base);
-    // A read-only file from an earlier run.
-    std::wstring leftover = temp + L"\\KRN_000000.exe";
-    ASSERT_TRUE(WriteSmallFile(leftover, "old copy"));
-    ASSERT_TRUE(SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
+    // What a process of the user may have put there: at the copy's name, at
+    // the first names of the private folder, and a DLL for the installer.
+    struct Planted {
+        const wchar_t* name;
+        const char* text; // null for a folder
+        bool readOnly;
+    } const planted[] = {
+        {L"KRN_000000.exe", "old copy", true},
+        {L"KRN_000000.tmp", nullptr, false},
+        {L"KRN_000000.tmp\\KRN_000000.exe", "planted copy", true},
+        {L"KRN_000000.tmp\\sub", nullptr, false},
+        {L"KRN_000000.tmp\\sub\\b.txt", "b", false},
+        {L"KRN_000001.tmp", "squatter", true},
+        {L"version.dll", "not a DLL", false},
+    };
+    std::vector<DWORD> attributes;
+    for (const Planted& p : planted) {
+        std::wstring path = temp + L"\\" + p.name;
+        if (p.text) {
+            ASSERT_TRUE(WriteSmallFile(path, p.text));
+            if (p.readOnly) {
+                ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+            }
+        } else {
+            MakeFolder(path);
+        }
+        attributes.push_back(GetFileAttributesW(path.c_str()));
+    }
+    // One of them is held without sharing, as a running program would be.
+    HANDLE locked = CreateFileW((temp + L"\\KRN_000000.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Run(), 0);
-    ExpectOneRun(L"KRN_000000.exe", base);
-    EXPECT_TRUE(List(temp).empty());
-
-    // A folder of that name with a tree in it.
-    ASSERT_TRUE(DeleteFileW(log.c_str()));
-    MakeFolder(leftover);
-    MakeFolder(leftover + L"\\sub");
-    ASSERT_TRUE(WriteSmallFile(leftover + L"\\a.txt", "a"));
-    ASSERT_TRUE(WriteSmallFile(leftover + L"\\sub\\b.txt", "b"));
-    ASSERT_TRUE(SetFileAttributesW((leftover + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(Run(), 0);
-    ExpectOneRun(L"KRN_000000.exe", base);
-    EXPECT_TRUE(List(temp).empty());
-}
-
-TEST_F(SetupRun, LockedLeftoverMakesSetupUseTheNextName) {
-    PlaceInstaller(base);
-    MakeFolder(base + L"\\Disc1");
-    std::wstring locked = temp + L"\\KRN_000000.exe";
-    ASSERT_TRUE(WriteSmallFile(locked, "busy"));
-    HANDLE h = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Run(), 0);
-    CloseHandle(h);
-    ExpectOneRun(L"KRN_000001.exe", base);
-    std::vector<std::wstring> left = List(temp);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0], L"KRN_000000.exe");
+    CloseHandle(locked);
+    ExpectOneRun(base, L"KRN_000002.tmp");
+    for (size_t i = 0; i < attributes.size(); i++) {
+        const Planted& p = planted[i];
+        std::wstring path = temp + L"\\" + p.name;
+        SCOPED_TRACE(Utf8(p.name));
+        EXPECT_EQ(GetFileAttributesW(path.c_str()), attributes[i]);
+        if (p.text) {
+            EXPECT_EQ(ReadSmallFile(path), p.text);
+        }
+    }
+    EXPECT_EQ(List(temp).size(), 4u);
 }
 
 TEST_F(SetupRun, InstallerThatCannotStartIsLeftForRemovalAtRestart) {
     ASSERT_TRUE(WriteSmallFile(base + L"\\" + kInstaller, "not a program"));
     EXPECT_EQ(Run(), 0);
-    std::wstring copy = temp + L"\\KRN_000000.exe";
+    // It stays in the private folder, which cannot go before it.
+    std::wstring copy = RunFolder() + L"\\KRN_000000.exe";
     EXPECT_TRUE(Exists(copy));
     // The pending renames of the session manager name the copy with no target.
     HKEY key;
@@ -316,7 +361,7 @@ TEST_F(SetupRun, BlankInTheTemporaryPathCannotStartADecoy) {
         CopyFileW(BuildFile(KRN_FAKE_INSTALLER_EXE).c_str(), (root + L"\\tmp").c_str(), FALSE));
     PlaceInstaller(base);
     EXPECT_EQ(Run(), 0);
-    ExpectOneRun(L"KRN_000000.exe", base);
+    ExpectOneRun(base);
     EXPECT_TRUE(List(temp).empty());
 }
 
@@ -334,7 +379,7 @@ TEST_F(SetupRun, SetupInADriveRootPassesTheBareDrive) {
     DeleteFileW(setupAtRoot.c_str());
     DeleteFileW(installerAtRoot.c_str());
     EXPECT_EQ(code, 0);
-    ExpectOneRun(L"KRN_000000.exe", L"Q:");
+    ExpectOneRun(L"Q:");
 }
 
 TEST(SetupResources, VersionIconAndManifest) {
