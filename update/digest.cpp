@@ -1,15 +1,14 @@
-// The content digest: one pass over the bytes, state carried across chunks.
+// The content digest: the plain loop that defines it, and the choice of the
+// fastest path this machine runs, made once at the first call.
 #include "digest.h"
+#include "cpu_features.h"
+#include "digest_paths.h"
 
-void FeedDigest(unsigned char (&digest)[kDigestSize], const void* data, size_t size) {
-    // Work on locals so the loop stays in registers; the engine feeds every
-    // installed byte through here. Sums and xors of the low bytes equal the
-    // low byte of the sums and xors of the whole values, so the loop keeps
-    // whole values and masks once at the end.
-    uint32_t h = (uint32_t)digest[0] | (uint32_t)digest[1] << 8 | (uint32_t)digest[2] << 16 |
-                 (uint32_t)digest[3] << 24;
-    uint32_t s1 = digest[4], x1 = digest[5], s2 = digest[6], x2 = digest[7];
-    const unsigned char* p = (const unsigned char*)data;
+void FeedDigestPlain(DigestState* state, const unsigned char* p, size_t size) {
+    // Locals keep the loop in registers. Sums and xors of the low bytes equal
+    // the low byte of the sums and xors of the whole values, so the loop
+    // keeps whole values and the caller masks once at the end.
+    uint32_t h = state->h, s1 = state->s1, x1 = state->x1, s2 = state->s2, x2 = state->x2;
     const unsigned char* end = p + size;
 
     // Four steps at a time, each step's value taken straight from h: the
@@ -37,12 +36,82 @@ void FeedDigest(unsigned char (&digest)[kDigestSize], const void* data, size_t s
         s2 += b;
         x2 ^= b;
     }
-    digest[0] = (unsigned char)h;
-    digest[1] = (unsigned char)(h >> 8);
-    digest[2] = (unsigned char)(h >> 16);
-    digest[3] = (unsigned char)(h >> 24);
-    digest[4] = (unsigned char)s1;
-    digest[5] = (unsigned char)x1;
-    digest[6] = (unsigned char)s2;
-    digest[7] = (unsigned char)x2;
+    *state = {h, s1, x1, s2, x2};
+}
+
+// The vector kernel FeedDigest runs before the plain loop; none for the plain
+// path. Set at the first call, or by ForceDigestPath.
+static DigestKernel gKernel;
+static DigestPath gPath;
+static bool gChosen;
+
+DigestPath BestDigestPath() {
+    if (CpuHasAvx2()) return kDigestAvx2;
+    if (CpuHasSse2()) return kDigestSse2;
+    return kDigestPlain;
+}
+
+bool ForceDigestPath(DigestPath path) {
+    DigestKernel kernel;
+    switch (path) {
+    case kDigestPlain:
+        kernel = nullptr;
+        break;
+    case kDigestSse2:
+        if (!CpuHasSse2()) return false;
+        kernel = FeedDigestSse2;
+        break;
+    case kDigestAvx2:
+        if (!CpuHasAvx2()) return false;
+        kernel = FeedDigestAvx2;
+        break;
+    default:
+        return false;
+    }
+    gKernel = kernel;
+    gPath = path;
+    gChosen = true;
+    return true;
+}
+
+DigestPath CurrentDigestPath() {
+    if (!gChosen) ForceDigestPath(BestDigestPath());
+    return gPath;
+}
+
+const char* DigestPathName(DigestPath path) {
+    switch (path) {
+    case kDigestPlain:
+        return "plain";
+    case kDigestSse2:
+        return "SSE2";
+    case kDigestAvx2:
+        return "AVX2";
+    default:
+        return "?";
+    }
+}
+
+void FeedDigest(unsigned char (&digest)[kDigestSize], const void* data, size_t size) {
+    DigestState state = {(uint32_t)digest[0] | (uint32_t)digest[1] << 8 |
+                             (uint32_t)digest[2] << 16 | (uint32_t)digest[3] << 24,
+                         digest[4], digest[5], digest[6], digest[7]};
+    const unsigned char* p = (const unsigned char*)data;
+    if (size >= kDigestBlock) {
+        if (!gChosen) ForceDigestPath(BestDigestPath());
+        if (gKernel) {
+            size_t done = gKernel(&state, p, size);
+            p += done;
+            size -= done;
+        }
+    }
+    FeedDigestPlain(&state, p, size);
+    digest[0] = (unsigned char)state.h;
+    digest[1] = (unsigned char)(state.h >> 8);
+    digest[2] = (unsigned char)(state.h >> 16);
+    digest[3] = (unsigned char)(state.h >> 24);
+    digest[4] = (unsigned char)state.s1;
+    digest[5] = (unsigned char)state.x1;
+    digest[6] = (unsigned char)state.s2;
+    digest[7] = (unsigned char)state.x2;
 }
