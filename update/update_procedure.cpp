@@ -9,7 +9,6 @@
 #include "install_names.h"
 #include "package.h"
 #include "progress.h"
-#include "replace_file.h"
 #include "result_codes.h"
 #include "run_log.h"
 #include "strbuf.h"
