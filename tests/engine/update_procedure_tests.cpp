@@ -657,7 +657,11 @@ TEST_F(CommitTest, EveryFailingCallEndsOldOrNew) {
             EXPECT_EQ(Describe(newState), Describe(after));
         }
     }
-    printf("[ fault points ] %u file-system calls failed in turn\n", points);
+    printf("[ fault points ] %u file-system calls failed in turn (open %u, create %u, read %u, "
+           "write %u, seek %u, flush %u, attributes %u, move %u, delete %u)\n",
+           points, counted.calls[kCallOpen], counted.calls[kCallCreate], counted.calls[kCallRead],
+           counted.calls[kCallWrite], counted.calls[kCallSeek], counted.calls[kCallFlush],
+           counted.calls[kCallAttributes], counted.calls[kCallMove], counted.calls[kCallDelete]);
     EXPECT_GT(points, 60u);
 }
 
