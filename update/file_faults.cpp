@@ -34,3 +34,31 @@ bool FaultOnFlush() {
     gFileFaults->flushes++;
     return gFileFaults->failFlushAt && gFileFaults->flushes == gFileFaults->failFlushAt;
 }
+
+bool FaultOnCall(FileCall kind) {
+    FileFaults* f = gFileFaults;
+    if (!f) return false;
+    // A stopped run is a dead process: nothing it asks for happens any more.
+    if (f->stopAfter && f->allCalls >= f->stopAfter) return true;
+    f->allCalls++;
+    f->calls[kind]++;
+    return kind != kCallQuery && f->failAt[kind] && f->calls[kind] == f->failAt[kind];
+}
+
+bool FaultOnLock(const char* path) {
+    if (!gFileFaults || !gFileFaults->lockCount || !PathMatches(path, gFileFaults->lockPath))
+        return false;
+    gFileFaults->lockCount--;
+    return true;
+}
+
+bool FaultSkipsPause() {
+    if (!gFileFaults) return false;
+    gFileFaults->waits++;
+    return true;
+}
+
+void NoteFileEvent(FileEvent event, const char* path, const char* path2, intptr_t handle) {
+    if (gFileFaults && gFileFaults->observe)
+        gFileFaults->observe(gFileFaults->context, event, path, path2, handle);
+}

@@ -13,6 +13,10 @@ class FileObject {
     // Both fail on an object that holds an open file, which stays open.
     bool OpenRead(const char* path); // existing file, others may only read it
     bool Create(const char* path);   // truncates or creates, no sharing while open
+    // A new file only: fails when anything (a link too) has the name already,
+    // and when the file opened is not a plain file with one name. For names
+    // in a folder others may write, where a planted link must not be followed.
+    bool CreateNew(const char* path);
     // Bytes moved; 0 on failure and at end of file alike.
     uint32_t Read(void* buffer, uint32_t count);
     uint32_t Write(const void* buffer, uint32_t count);

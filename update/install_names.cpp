@@ -127,16 +127,24 @@ static bool KeysEqual(const WideChar* a, const WideChar* b) {
     return *a == *b;
 }
 
+// Names the commit uses itself: the lists' temporary and set-aside files, the
+// journal, and the uninstall list, which the commit writes as its own step.
+static bool IsReservedKey(const WideChar* key) {
+    static const char* const kReserved[] = {"krn.hvl.tmp",    "uninst.lst.tmp", "krn.hvl.old",
+                                            "uninst.lst.old", "krnupdate.jnl",  "uninst.lst"};
+    for (const char* reserved : kReserved)
+        if (KeyIs(key, reserved)) return true;
+    return false;
+}
+
 uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
     typedef WideChar Key[kMaxPath];
     Key* keys = (Key*)malloc((count ? count : 1) * sizeof(Key));
     if (!keys) return UPDATE_E_FAILED;
     uint32_t result = UPDATE_OK;
     for (uint32_t i = 0; i < count && result == UPDATE_OK; i++) {
-        // The lists are rewritten through these temporary files after the
-        // moves, which would overwrite a file the package just installed.
         if (!IsSafeInstallName(names[i]) || !InstallNameKey(names[i], keys[i]) ||
-            KeyIs(keys[i], "krn.hvl.tmp") || KeyIs(keys[i], "uninst.lst.tmp"))
+            IsReservedKey(keys[i]))
             result = UPDATE_E_PACKAGE;
     }
 
@@ -147,11 +155,13 @@ uint32_t CheckInstallNames(const char* const* names, uint32_t count) {
             if (i == j) continue;
             const WideChar* other = keys[j];
             if (KeysEqual(keys[i], other)) result = UPDATE_E_PACKAGE;
-            // The temporary file of entry i would be entry j's target; or
-            // entry i's file would have to be the folder that holds entry j.
+            // The temporary or set-aside file of entry i would be entry j's
+            // target; or entry i's file would have to be the folder that
+            // holds entry j.
             size_t otherLength = WideLength(other);
             if (otherLength > length && memcmp(keys[i], other, length * sizeof(WideChar)) == 0 &&
-                (KeyIs(other + length, ".tmp") || other[length] == '\\'))
+                (KeyIs(other + length, ".tmp") || KeyIs(other + length, ".old") ||
+                 other[length] == '\\'))
                 result = UPDATE_E_PACKAGE;
         }
     }

@@ -23,8 +23,10 @@ bool IsSafeInstallName(const char* name);
 bool InstallNameKey(const char* name, WideChar (&key)[kMaxPath]);
 
 // UPDATE_OK when every name is safe and no two name the same file (compared
-// by InstallNameKey), no name is another's temporary file ("<name>.tmp") or
-// one of the lists' ("KRN.hvl.tmp", "uninst.lst.tmp"), and no name is a
-// folder of another ("a" beside "a\\b");
+// by InstallNameKey), no name is another's temporary or set-aside file
+// ("<name>.tmp", "<name>.old"), one of the lists' ("KRN.hvl.tmp",
+// "uninst.lst.tmp", "KRN.hvl.old", "uninst.lst.old"), the commit journal
+// "KRNUpdate.jnl" or "uninst.lst" itself, and no name is a folder of another
+// ("a" beside "a\\b");
 // UPDATE_E_PACKAGE otherwise; UPDATE_E_FAILED when out of memory.
 uint32_t CheckInstallNames(const char* const* names, uint32_t count);

@@ -58,8 +58,9 @@ uint32_t OpenPackage(Package* package, const char* path) {
         return UPDATE_E_PACKAGE;
     }
     unsigned char header[kArchiveHeaderSize];
-    package->file.Seek(kArchiveOffset);
-    if (package->file.Read(header, sizeof(header)) != sizeof(header)) {
+    // A failed seek would read the header from the program's own bytes.
+    if (!package->file.Seek(kArchiveOffset) ||
+        package->file.Read(header, sizeof(header)) != sizeof(header)) {
         ClosePackage(package);
         return UPDATE_E_PACKAGE;
     }

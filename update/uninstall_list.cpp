@@ -197,13 +197,13 @@ static char* ReadListText(const char* path) {
     return sjis;
 }
 
-int UpdateUninstallList(const char* installFolder, const char* const* installNames) {
-    char path[kUninstallPathSize];
-    if (!FormatText(path, "%s\\%s", installFolder, kUninstallName)) return 0;
+// Reads the list at path and merges the install names into its groups
+// (ordinary, dollar). False on any failure, with both groups released.
+static bool MergeInstallNames(const char* path, const char* const* installNames,
+                              UninstallGroup (&groups)[2]) {
     char* text = ReadListText(path);
-    if (!text) return 0;
+    if (!text) return false;
 
-    UninstallGroup groups[2] = {}; // ordinary, dollar
     bool ok = ParseUninstallList(&groups[0], &groups[1], text);
     free(text);
 
@@ -216,7 +216,32 @@ int UpdateUninstallList(const char* installFolder, const char* const* installNam
     if (!ok) {
         FreeUninstallGroup(&groups[0]);
         FreeUninstallGroup(&groups[1]);
-        return 0;
     }
+    return ok;
+}
+
+int UpdateUninstallList(const char* installFolder, const char* const* installNames) {
+    char path[kUninstallPathSize];
+    if (!FormatText(path, "%s\\%s", installFolder, kUninstallName)) return 0;
+    UninstallGroup groups[2] = {}; // ordinary, dollar
+    if (!MergeInstallNames(path, installNames, groups)) return 0;
     return WriteUninstallList(path, groups, 2);
+}
+
+int PrepareUninstallList(const char* listPath, const char* const* installNames,
+                         const char* tempPath) {
+    UninstallGroup groups[2] = {};
+    if (!MergeInstallNames(listPath, installNames, groups)) return 0;
+    size_t used = 0;
+    char* out = FormatGroups(groups, 2, &used);
+    if (!out) return 0;
+    // As in WriteUninstallList: a read-only list refuses the rewrite.
+    uint32_t attributes = GetPathAttributes(listPath);
+    bool readOnly = attributes != kInvalidAttributes && (attributes & kAttrReadOnly);
+    int result = !readOnly && used < 0xFFFFFFFFu &&
+                         WriteNewFile(tempPath, out, (uint32_t)used + 1, nullptr, 0)
+                     ? 1
+                     : 0;
+    free(out);
+    return result;
 }

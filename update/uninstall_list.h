@@ -47,3 +47,9 @@ int WriteUninstallList(const char* path, UninstallGroup* groups, uint32_t groupC
 // unreadable list, a short read, a UTF-8 text that does not convert, a line
 // over 779 bytes, or a failed write. The list is never created.
 int UpdateUninstallList(const char* installFolder, const char* const* installNames);
+
+// The same merge, written to a new file at tempPath (flushed) for a commit
+// to move over listPath later; the list itself is left alone. 1 when tempPath
+// holds the new list, 0 as UpdateUninstallList fails.
+int PrepareUninstallList(const char* listPath, const char* const* installNames,
+                         const char* tempPath);

@@ -1,7 +1,8 @@
 // The two-phase update: every entry is extracted to a temporary file beside
-// its target and verified; only then are all of them moved into place and
-// recorded in "KRN.hvl" and "uninst.lst".
+// its target and verified; only then are all of them, with the new "KRN.hvl"
+// and "uninst.lst", put in place by one all-or-nothing commit.
 #include "update_procedure.h"
+#include "commit_journal.h"
 #include "digest.h"
 #include "file_object.h"
 #include "file_system.h"
@@ -9,6 +10,7 @@
 #include "package.h"
 #include "progress.h"
 #include "result_codes.h"
+#include "run_log.h"
 #include "strbuf.h"
 #include "text.h"
 #include "uninstall_list.h"
@@ -140,9 +142,11 @@ static bool ExtractAll(UpdateRun* run, uint32_t* result) {
             return false;
         }
         run->tempFlags[i] = 1;
-        SetPathAttributes(temp, kAttrNormal); // a read-only leftover of a killed run
+        // The folder may be writable by the user: a leftover of a killed run
+        // or a link planted at the name is removed, never written through.
         FileObject file;
-        if (!file.Create(temp)) {
+        if (!RemoveLeftover(temp) || !file.CreateNew(temp)) {
+            LogLine("cannot create %s: error %lu", temp, (unsigned long)LastFileError());
             *result = UPDATE_E_FAILED;
             return false;
         }
@@ -153,12 +157,14 @@ static bool ExtractAll(UpdateRun* run, uint32_t* result) {
             *result = UPDATE_E_FAILED;
             copied = false;
         }
+        if (!copied) LogLine("cannot extract %s: error %lu", temp, (unsigned long)LastFileError());
         file.Close();
         if (Interrupted() || !copied) return false;
 
         const VersionRecord* expected = run->expected[i];
         if (expected) {
             if (memcmp(digest, expected->digest, kDigestSize) != 0) {
+                LogLine("%s does not match its digest in the package", name);
                 *result = UPDATE_E_PACKAGE;
                 return false;
             }
@@ -170,58 +176,64 @@ static bool ExtractAll(UpdateRun* run, uint32_t* result) {
                 return false;
             }
         }
+        LogLine("extracted %s", temp);
         SetProgressPos(run->view.overallBar, i + 1);
         if (!Pump()) return false;
     }
     return true;
 }
 
-static bool TargetPath(char (&path)[kMaxPath], const char* folder, const char* name) {
-    return FormatText(path, "%s\\%s", folder, name);
-}
+// The commit's steps: every extracted entry, then "KRN.hvl", then, when its
+// new form could be prepared, "uninst.lst" (last, as it alone may fail).
+// Both lists are written and flushed to their temporary files first, the
+// installed one pruned in memory of files that are gone and not coming.
+static uint32_t CommitInstall(UpdateRun* run) {
+    CommitStep* steps = (CommitStep*)calloc(run->count + 2, sizeof(CommitStep));
+    if (!steps) return UPDATE_E_FAILED;
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < run->count; i++)
+        if (run->tempFlags[i]) CopyText(steps[count++].name, run->nameTable[i]);
+    // From here the steps own the temporary files.
+    memset(run->tempFlags, 0, run->count * sizeof(uint32_t));
 
-// A folder standing where a file goes can never be replaced by it. Found
-// before the first move, it leaves the installation as it was instead of
-// half updated.
-static bool TargetsAreReplaceable(UpdateRun* run) {
-    for (uint32_t i = 0; i < run->count; i++) {
-        if (!run->tempFlags[i]) continue;
-        char target[kMaxPath];
-        if (!TargetPath(target, run->folder, run->nameTable[i])) return false;
-        uint32_t attributes = GetPathAttributes(target);
-        if (attributes != kInvalidAttributes && (attributes & kAttrDirectory)) return false;
+    uint32_t result = UPDATE_E_FAILED;
+    char listTemp[kMaxPath], uninstall[kMaxPath], uninstallTemp[kMaxPath];
+    DropMissingRecords(&run->installed, run->folder, run->nameTable);
+    if (FormatText(listTemp, "%s\\KRN.hvl%s", run->folder, kTempSuffix) &&
+        WriteInstalledListTo(run->installed, listTemp) == UPDATE_OK) {
+        CopyText(steps[count++].name, "KRN.hvl");
+        result = UPDATE_OK;
     }
-    return true;
-}
-
-// The move phase; moves done before a failure stay done.
-static bool MoveAll(UpdateRun* run) {
-    if (!TargetsAreReplaceable(run)) return false;
-    for (uint32_t i = 0; i < run->count; i++) {
-        if (!run->tempFlags[i]) continue;
-        char temp[kMaxPath];
-        char target[kMaxPath];
-        if (!TempPath(temp, run->folder, run->nameTable[i])) return false;
-        if (!TargetPath(target, run->folder, run->nameTable[i])) return false;
-        SetPathAttributes(target, kAttrNormal); // a read-only target is replaced all the same
-        if (!MoveReplace(temp, target)) return false;
+    bool uninstallReady = false;
+    if (result == UPDATE_OK) {
+        uninstallReady = FormatText(uninstall, "%s\\uninst.lst", run->folder) &&
+                         FormatText(uninstallTemp, "%s%s", uninstall, kTempSuffix) &&
+                         PrepareUninstallList(uninstall, run->nameTable, uninstallTemp);
+        if (uninstallReady)
+            CopyText(steps[count++].name, "uninst.lst");
+        else
+            LogLine("the uninstall list cannot be updated: error %lu",
+                    (unsigned long)LastFileError());
+        result = PrepareCommit(run->folder, steps, count);
     }
-    return true;
+    if (result == UPDATE_OK) {
+        result = RunCommit(run->folder, steps, count, uninstallReady);
+        if (result == UPDATE_OK && !uninstallReady) result = UPDATE_E_UNINSTALL_LIST;
+    } else {
+        DeleteStepTemps(run->folder, steps, count);
+    }
+    free(steps);
+    return result;
 }
 
-static uint32_t RecordInstall(UpdateRun* run) {
-    if (WriteInstalledList(run->installed, run->folder) != UPDATE_OK) return UPDATE_E_FAILED;
-    PruneInstalledList(run->folder);
-    if (!UpdateUninstallList(run->folder, run->nameTable)) return UPDATE_E_UNINSTALL_LIST;
-    return UPDATE_OK;
-}
-
-// After a complete move phase nothing is left; otherwise every temporary file
-// this run created goes. A path that did not fit was never created.
+// Every temporary file of an extraction that did not reach the commit goes
+// (the commit removes its own). A path that did not fit was never created.
 static void DeleteTempFiles(UpdateRun* run) {
     for (uint32_t i = 0; i < run->count; i++) {
         char temp[kMaxPath];
-        if (run->tempFlags[i] && TempPath(temp, run->folder, run->nameTable[i])) DeletePath(temp);
+        if (run->tempFlags[i] && TempPath(temp, run->folder, run->nameTable[i]) &&
+            GetPathAttributes(temp) != kInvalidAttributes && !DeletePath(temp))
+            LogLine("cannot delete %s: error %lu", temp, (unsigned long)LastFileError());
     }
 }
 
@@ -246,8 +258,16 @@ static uint32_t InstallEntries(UpdateRun* run) {
     uint32_t result = UPDATE_E_FAILED; // out of memory
     if (run->names && run->nameTable && run->expected && run->tempFlags && run->buffer) {
         int listEntry = FindVersionListEntry(run->package);
-        if (listEntry >= 0) ReadPackageList(&run->packageList, &run->package, (uint32_t)listEntry);
-        result = ResolveInstallNames(run);
+        // Going on without a list that could not be read would install
+        // every entry at the top of the folder.
+        if (listEntry >= 0 &&
+            !ReadPackageList(&run->packageList, &run->package, (uint32_t)listEntry)) {
+            LogLine("cannot read the package's version list: error %lu",
+                    (unsigned long)LastFileError());
+            result = UPDATE_E_PACKAGE;
+        } else {
+            result = ResolveInstallNames(run);
+        }
     }
     if (result == UPDATE_OK) {
         result = UPDATE_E_PACKAGE;
@@ -255,8 +275,7 @@ static uint32_t InstallEntries(UpdateRun* run) {
         bool complete = ExtractAll(run, &result);
         free(run->buffer);
         run->buffer = nullptr;
-        if (complete && !Interrupted())
-            result = MoveAll(run) ? RecordInstall(run) : UPDATE_E_FAILED;
+        if (complete && !Interrupted()) result = CommitInstall(run);
         DeleteTempFiles(run);
     }
     free(run->buffer);
@@ -272,6 +291,8 @@ uint32_t InstallPackage(const char* installFolder, const char* packagePath) {
     UpdateRun run{};
     run.folder = installFolder;
     OpenProgressView(&run.view);
+    // A commit a killed run left half done is undone before anything is read.
+    if (RecoverCommit(installFolder) != UPDATE_OK) return UPDATE_E_FAILED;
     if (ReadInstalledList(&run.installed, installFolder) != UPDATE_OK) {
         FreeInstalledList(&run.installed);
         return UPDATE_E_FAILED; // nothing else has happened, flags or not

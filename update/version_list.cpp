@@ -81,32 +81,35 @@ void FreeInstalledList(InstalledList* list) {
     list->capacity = 0;
 }
 
-void ReadPackageList(PackageList* list, Package* package, uint32_t index) {
+bool ReadPackageList(PackageList* list, Package* package, uint32_t index) {
     list->records = nullptr;
     list->count = 0;
-    if (index >= package->count || !SeekToEntry(package, index)) return;
+    if (index >= package->count) return true;
+    if (!SeekToEntry(package, index)) return false;
     // The list is read within its entry and within the file, so a count that
     // cannot be there reads as no list, without a large allocation first.
     uint64_t start = (uint64_t)package->dataStart + GetEntryOffset(*package, index);
     uint32_t fileSize = package->file.GetSize();
-    if (fileSize == kInvalidSize || start >= fileSize) return;
+    if (fileSize == kInvalidSize) return false;
+    if (start >= fileSize) return true;
     uint64_t room = GetEntrySize(*package, index);
     if (room > fileSize - start) room = fileSize - start;
     unsigned char header[kListHeaderSize];
-    if (room < kListHeaderSize || package->file.Read(header, sizeof(header)) != sizeof(header))
-        return;
+    // The bytes are there by the sizes: a short read is a failing disk.
+    if (room < kListHeaderSize) return true;
+    if (package->file.Read(header, sizeof(header)) != sizeof(header)) return false;
     uint32_t count = HeaderCount(header);
     bool v2 = memcmp(header, kListMagicV2, sizeof(kListMagicV2)) == 0;
     bool v1 = memcmp(header, kListMagicV1, sizeof(kListMagicV1)) == 0;
-    if (!v2 && !v1) return;
+    if (!v2 && !v1) return true;
     uint32_t recordSize = v2 ? kRecordSize : kV1RecordSize;
-    if (!RecordsFit(count, recordSize, room) || count == 0) return;
+    if (!RecordsFit(count, recordSize, room) || count == 0) return true;
     uint32_t bytes = count * recordSize;
     unsigned char* block = (unsigned char*)malloc(bytes);
-    if (!block) return;
+    if (!block) return true;
     if (package->file.Read(block, bytes) != bytes) {
         free(block);
-        return;
+        return false;
     }
     if (v2) {
         list->records = (VersionRecord*)block;
@@ -115,7 +118,7 @@ void ReadPackageList(PackageList* list, Package* package, uint32_t index) {
         VersionRecord* records = (VersionRecord*)calloc(count, sizeof(VersionRecord));
         if (!records) {
             free(block);
-            return;
+            return true;
         }
         for (uint32_t i = 0; i < count; i++) {
             const unsigned char* v1Record = block + (size_t)i * kV1RecordSize;
@@ -126,6 +129,7 @@ void ReadPackageList(PackageList* list, Package* package, uint32_t index) {
         list->records = records;
     }
     list->count = count;
+    return true;
 }
 
 void FreePackageList(PackageList* list) {
@@ -215,24 +219,61 @@ bool AppendRecord(InstalledList* list, const char* path,
     return true;
 }
 
-uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder) {
-    char listPath[kMaxPath], tempPath[kMaxPath];
-    if (!FormatText(listPath, "%s\\KRN.hvl", installFolder) ||
-        !FormatText(tempPath, "%s\\KRN.hvl.tmp", installFolder))
-        return UPDATE_E_FAILED;
-    if (list.count > (0xFFFFFFFFu - kListHeaderSize) / kRecordSize) return UPDATE_E_FAILED;
-    unsigned char header[kListHeaderSize];
+// The header to write: as read, with the count of records now held. A list
+// that was never read from disk has no header yet: a fresh V2 one. False when
+// the list is too large for a 32-bit write.
+static bool ListHeader(const InstalledList& list, unsigned char (&header)[kListHeaderSize]) {
+    if (list.count > (0xFFFFFFFFu - kListHeaderSize) / kRecordSize) return false;
     memcpy(header, list.header, sizeof(header));
-    // A list that was never read from disk has no header yet: a fresh V2 one.
     if (memcmp(header, kListMagicV2, sizeof(kListMagicV2)) != 0) {
         memset(header, 0, sizeof(header));
         memcpy(header, kListMagicV2, sizeof(kListMagicV2));
     }
     WriteLe32(header + 12, list.count);
+    return true;
+}
+
+uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder) {
+    char listPath[kMaxPath], tempPath[kMaxPath];
+    if (!FormatText(listPath, "%s\\KRN.hvl", installFolder) ||
+        !FormatText(tempPath, "%s\\KRN.hvl.tmp", installFolder))
+        return UPDATE_E_FAILED;
+    unsigned char header[kListHeaderSize];
+    if (!ListHeader(list, header)) return UPDATE_E_FAILED;
     if (!ReplaceFileContents(listPath, tempPath, header, kListHeaderSize, list.records,
                              list.count * kRecordSize))
         return UPDATE_E_FAILED;
     return UPDATE_OK;
+}
+
+uint32_t WriteInstalledListTo(const InstalledList& list, const char* path) {
+    unsigned char header[kListHeaderSize];
+    if (!ListHeader(list, header)) return UPDATE_E_FAILED;
+    if (!WriteNewFile(path, header, kListHeaderSize, list.records, list.count * kRecordSize))
+        return UPDATE_E_FAILED;
+    return UPDATE_OK;
+}
+
+void DropMissingRecords(InstalledList* list, const char* installFolder,
+                        const char* const* installed) {
+    // Decided for every record before any is dropped: a path that does not
+    // fit leaves the list as it is, as the prune on disk does.
+    uint32_t kept = 0;
+    for (uint32_t pass = 0; pass < 2; pass++) {
+        for (uint32_t i = 0; i < list->count; i++) {
+            char relative[kMaxPath], full[kMaxPath];
+            CopyField(relative, list->records[i].path, kRecordPathSize);
+            if (!FormatText(full, "%s\\%s", installFolder, relative)) return;
+            if (pass == 0) continue;
+            bool keep = GetPathAttributes(full) != kInvalidAttributes;
+            for (const char* const* name = installed; !keep && *name; name++)
+                keep = NamesMatch(relative, *name);
+            if (!keep) continue;
+            if (kept != i) list->records[kept] = list->records[i];
+            kept++;
+        }
+    }
+    list->count = kept;
 }
 
 // The list is read and rewritten as the update itself does; only the records

@@ -41,8 +41,9 @@ void FreeInstalledList(InstalledList* list);
 
 // Reads the package list from entry index, bounded by the entry's size: a
 // count that does not fit the entry, a short read or another magic give an
-// empty list. V1 records are converted.
-void ReadPackageList(PackageList* list, Package* package, uint32_t index);
+// empty list. V1 records are converted. False when the list is there by the
+// sizes but cannot be read: a failing disk, not a package without a list.
+bool ReadPackageList(PackageList* list, Package* package, uint32_t index);
 void FreePackageList(PackageList* list);
 
 // First package record whose path's file-name part matches entryName.
@@ -56,6 +57,14 @@ bool AppendRecord(InstalledList* list, const char* path,
 // Rewrites "%s\KRN.hvl" through a flushed temporary file that replaces the old
 // list: UPDATE_OK, or UPDATE_E_FAILED with the old list left whole.
 uint32_t WriteInstalledList(const InstalledList& list, const char* installFolder);
+// Writes the list to a new file at path (see WriteNewFile), flushed, without
+// touching "KRN.hvl": UPDATE_OK or UPDATE_E_FAILED.
+uint32_t WriteInstalledListTo(const InstalledList& list, const char* path);
+// The prune done in memory before the list is written: drops the records
+// whose files are gone, except those named in installed (a null-terminated
+// table of what the update is about to put in place).
+void DropMissingRecords(InstalledList* list, const char* installFolder,
+                        const char* const* installed);
 // Drops records whose files are gone; failures are silent and leave the list whole.
 void PruneInstalledList(const char* installFolder);
 

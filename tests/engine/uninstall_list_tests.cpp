@@ -138,18 +138,24 @@ TEST_F(UninstallListTest, FailedRewriteLeavesOldListByteIdentical) {
     const std::string before = "Keep.Me\r\n$dollar\r\n";
     struct Case {
         const char* what;
-        FileFaults faults;
+        const char *failOpenRead, *failCreate, *failMove;
+        uint32_t shortWriteAt, failFlushAt;
     };
     const Case cases[] = {
-        {"temporary file not creatable", {nullptr, "uninst.lst.tmp", nullptr, 0, 0, 0, 0}},
-        {"short write", {nullptr, nullptr, nullptr, 1, 0, 0, 0}},
-        {"flush fails", {nullptr, nullptr, nullptr, 0, 1, 0, 0}},
-        {"rename over the list fails", {nullptr, nullptr, "uninst.lst", 0, 0, 0, 0}},
-        {"list not readable", {"uninst.lst", nullptr, nullptr, 0, 0, 0, 0}},
+        {"temporary file not creatable", nullptr, "uninst.lst.tmp", nullptr, 0, 0},
+        {"short write", nullptr, nullptr, nullptr, 1, 0},
+        {"flush fails", nullptr, nullptr, nullptr, 0, 1},
+        {"rename over the list fails", nullptr, nullptr, "uninst.lst", 0, 0},
+        {"list not readable", "uninst.lst", nullptr, nullptr, 0, 0},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteText(ListPath(), before));
-        faults = c.faults;
+        faults = FileFaults();
+        faults.failOpenRead = c.failOpenRead;
+        faults.failCreate = c.failCreate;
+        faults.failMove = c.failMove;
+        faults.shortWriteAt = c.shortWriteAt;
+        faults.failFlushAt = c.failFlushAt;
         gFileFaults = &faults;
         const char* names[] = {"new.dat", nullptr};
         EXPECT_EQ(0, UpdateUninstallList(folder.path.c_str(), names)) << c.what;

@@ -11,13 +11,18 @@
 #include "result_codes.h"
 #include "test_support.h"
 #include "update_procedure.h"
+#include "commit_journal.h"
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <string.h>
+#include <stdio.h>
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -245,7 +250,7 @@ TEST_F(UpdateTest, WorksWithoutControls) {
 
 // What each failure leaves, phase by phase.
 TEST_F(UpdateTest, FailuresLeaveWhatTheirPhaseAllows) {
-    enum Outcome { kUnchanged, kFirstMoved, kFilesOnly, kFilesAndList };
+    enum Outcome { kUnchanged, kFilesAndList };
     struct Scenario {
         const char* what;
         std::function<void(UpdateTest*)> prepare;
@@ -304,9 +309,9 @@ TEST_F(UpdateTest, FailuresLeaveWhatTheirPhaseAllows) {
          UPDATE_E_FAILED, kUnchanged},
         {"second move fails", nullptr,
          faultsWith([](FileFaults* f) { f->failMove = "data01000.arc"; }), UPDATE_E_FAILED,
-         kFirstMoved},
+         kUnchanged},
         {"installed list not re-creatable", nullptr,
-         faultsWith([](FileFaults* f) { f->failCreate = "KRN.hvl"; }), UPDATE_E_FAILED, kFilesOnly},
+         faultsWith([](FileFaults* f) { f->failCreate = "KRN.hvl"; }), UPDATE_E_FAILED, kUnchanged},
         {"uninstall list missing",
          [](UpdateTest* t) { ASSERT_TRUE(DeletePath(t->install->Join("uninst.lst").c_str())); },
          none, UPDATE_E_UNINSTALL_LIST, kFilesAndList},
@@ -326,12 +331,6 @@ TEST_F(UpdateTest, FailuresLeaveWhatTheirPhaseAllows) {
         Tree expected = before;
         switch (s.outcome) {
         case kUnchanged:
-            break;
-        case kFirstMoved:
-            expected["system.arc"] = systemData;
-            break;
-        case kFilesOnly:
-            expected = WithNewFiles(before);
             break;
         case kFilesAndList:
             expected = WithNewFiles(before);
@@ -420,8 +419,13 @@ TEST_F(UpdateTest, UnsafeOrCollidingNamesAreRefusedBeforeAnythingIsWritten) {
         // Two entries, one target: the shared temporary file would break the second move.
         {"DATA01000.ARC", "", Bytes(10, 'e'), false}, // found by its file-name part
         {"README.TXT", "", Bytes(10, 'e'), false},
-        // One entry's temporary file is another's target.
+        // One entry's temporary or set-aside file is another's target; the
+        // commit's own names.
         {"system.arc.tmp", "", Bytes(10, 'e'), false},
+        {"data01000.arc.old", "Archive\\Data01000.arc.old", Bytes(10, 'e'), false},
+        {"KRN.hvl.old", "", Bytes(10, 'e'), false},
+        {"krnupdate.jnl", "", Bytes(10, 'e'), false},
+        {"uninst.lst", "", Bytes(10, 'e'), false},
     };
     const std::vector<WriterEntry> good = entries;
     for (const WriterEntry& entry : bad) {
@@ -460,15 +464,11 @@ TEST_F(UpdateTest, RecordInAnotherCaseIsUpdatedInPlace) {
     BuildPatch();
     ASSERT_EQ(UPDATE_OK, Install());
     std::vector<Record> records = ParseList(ToBytes(ReadText(install->Join("KRN.hvl"))));
-#ifdef _WIN32
+    // Kept by the prune even where the file system tells letter case apart:
+    // it names a file the update installs.
     const std::vector<Record> expected = {{"system.arc", DigestOf(systemData)},
                                           {"archive\\DATA01000.arc", DigestOf(bigData)},
                                           {"keep.dat", Bytes(8, 3)}};
-#else
-    // The native file system tells letter case apart, so the prune drops it.
-    const std::vector<Record> expected = {{"system.arc", DigestOf(systemData)},
-                                          {"keep.dat", Bytes(8, 3)}};
-#endif
     EXPECT_EQ(expected, records);
 }
 
@@ -533,21 +533,318 @@ TEST_F(UpdateTest, VersionOneListInThePackageActsLikeVersionTwo) {
 }
 
 #ifdef _WIN32
-// Held open without delete sharing, the target cannot be replaced: the first
-// entry is in place by then, the later ones are not, and nothing is recorded.
-TEST_F(UpdateTest, TargetHeldOpenStopsTheMovePhase) {
+// Held open without delete sharing for the whole run, a target is waited for
+// and then refused before anything is replaced.
+TEST_F(UpdateTest, TargetHeldOpenReplacesNothing) {
     BuildPatch();
     Tree before = Snapshot();
     HANDLE held =
         CreateFileA(install->Join(kDataPath).c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(UPDATE_E_FAILED, Install());
+    faults = FileFaults(); // counts the waits instead of sleeping them
+    gFileFaults = &faults;
+    EXPECT_EQ(UPDATE_E_FAILED, InstallPackage(Folder().c_str(), PatchPath().c_str()));
+    gFileFaults = nullptr;
     CloseHandle(held);
-    Tree expected = before;
-    expected["system.arc"] = systemData;
-    EXPECT_EQ(expected, Snapshot());
+    EXPECT_EQ(50u, faults.waits);
+    EXPECT_EQ(before, Snapshot());
 }
 #endif
+
+// A tree in a line per file: its name, size and digest, for short diffs.
+std::string Describe(const Tree& tree) {
+    std::string out;
+    for (const auto& item : tree) {
+        Bytes d = DigestOf(item.second);
+        char line[64];
+        snprintf(line, sizeof line, " %zu %02x%02x%02x%02x\n", item.second.size(), d[0], d[1], d[2],
+                 d[3]);
+        out += item.first + line;
+    }
+    return out;
+}
+
+// The files the commit leaves only while it runs.
+bool IsCommitFile(std::string name) {
+    name = name.substr(0, name.find(" (read-only)"));
+    auto endsWith = [&](const char* tail) {
+        size_t n = strlen(tail);
+        return name.size() >= n && name.compare(name.size() - n, n, tail) == 0;
+    };
+    return endsWith(".tmp") || endsWith(".old") || name == kJournalName;
+}
+
+// The commit runs are the fixture's patch with small files: one chunk each.
+struct CommitTest : UpdateTest {
+    Tree oldState, newState, listAloneState;
+
+    void SetUp() override {
+        UpdateTest::SetUp();
+        bigData = PatternBytes(3000, 2);
+        entries[1].data = bigData;
+        BuildPatch();
+        NewInstallation();
+        oldState = State();
+        ASSERT_EQ(UPDATE_OK, Install());
+        newState = State();
+        listAloneState = newState;
+        listAloneState["uninst.lst"] = oldState["uninst.lst"];
+        NewInstallation();
+    }
+    // The installation with a read-only target.
+    void NewInstallation() {
+        UpdateTest::NewInstallation();
+        ASSERT_TRUE(SetPathAttributes(install->Join("system.arc").c_str(), kAttrReadOnly));
+    }
+    // Contents, and which files are read-only.
+    Tree State() const {
+        Tree tree = Snapshot();
+        for (const auto& item : Snapshot())
+            if (GetPathAttributes(install->Join(item.first).c_str()) & kAttrReadOnly)
+                tree[item.first + " (read-only)"];
+        return tree;
+    }
+    static std::vector<std::string> Leftovers(Tree* tree) {
+        std::vector<std::string> names;
+        for (auto it = tree->begin(); it != tree->end();) {
+            if (IsCommitFile(it->first)) {
+                if (it->first.find(" (read-only)") == std::string::npos) names.push_back(it->first);
+                it = tree->erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return names;
+    }
+};
+
+// Every file-system call of a whole update fails in turn. The result is
+// success exactly when the new state is there, the uninstall-list code
+// exactly when the old list stands beside the new files, and otherwise the
+// installation is as before; nothing of the commit's own is left but a file
+// whose deletion was the fault, and the next run removes that.
+TEST_F(CommitTest, EveryFailingCallEndsOldOrNew) {
+    const FileFaults counted = faults;
+    uint32_t points = 0;
+    for (int kind = kCallOpen; kind < kCallQuery; kind++) {
+        for (uint32_t n = 1; n <= counted.calls[kind]; n++) {
+            SCOPED_TRACE("call " + std::to_string(n) + " of kind " + std::to_string(kind));
+            points++;
+            NewInstallation();
+            ResetFake();
+            FileFaults f{};
+            f.failAt[kind] = n;
+            uint32_t result = Install(f);
+            Tree after = State();
+            std::vector<std::string> left = Leftovers(&after);
+            if (result == UPDATE_OK) {
+                EXPECT_EQ(Describe(newState), Describe(after));
+            } else if (result == UPDATE_E_UNINSTALL_LIST) {
+                EXPECT_EQ(Describe(listAloneState), Describe(after));
+            } else {
+                EXPECT_TRUE(result == UPDATE_E_FAILED || result == UPDATE_E_PACKAGE) << result;
+                EXPECT_EQ(Describe(oldState), Describe(after));
+            }
+            if (left.empty()) continue;
+            // Deleting a read-only set-aside file clears its attribute first.
+            EXPECT_TRUE(kind == kCallDelete || kind == kCallAttributes) << left[0];
+            EXPECT_EQ(1u, left.size()) << left[0];
+            ResetFake();
+            EXPECT_EQ(UPDATE_OK, Install());
+            after = State();
+            EXPECT_TRUE(Leftovers(&after).empty());
+            EXPECT_EQ(Describe(newState), Describe(after));
+        }
+    }
+    printf("[ fault points ] %u file-system calls failed in turn (open %u, create %u, read %u, "
+           "write %u, seek %u, flush %u, attributes %u, move %u, delete %u)\n",
+           points, counted.calls[kCallOpen], counted.calls[kCallCreate], counted.calls[kCallRead],
+           counted.calls[kCallWrite], counted.calls[kCallSeek], counted.calls[kCallFlush],
+           counted.calls[kCallAttributes], counted.calls[kCallMove], counted.calls[kCallDelete]);
+    EXPECT_GT(points, 60u);
+}
+
+#ifndef _WIN32
+// What has reached the disk, followed through the layer's events: a file's
+// bytes at its last flush, a folder's entries at its last sync. A power cut
+// puts the installation back to exactly that.
+struct DiskModel {
+    std::string folder;
+    std::map<std::string, int> live, durable; // path -> file
+    std::map<int, Bytes> data;                // file -> bytes at its last flush
+    std::map<int, bool> readOnly;
+    std::map<intptr_t, int> handles;
+    int files = 0;
+
+    static std::string Parent(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+    void Start(const std::string& installFolder, const Tree& tree) {
+        *this = DiskModel();
+        folder = installFolder;
+        for (const auto& item : tree) {
+            if (item.first.find(" (read-only)") != std::string::npos) continue;
+            int id = ++files;
+            live[folder + "\\" + item.first] = durable[folder + "\\" + item.first] = id;
+            data[id] = item.second;
+            readOnly[id] = tree.count(item.first + " (read-only)") != 0;
+        }
+    }
+
+    static void Observe(void* context, FileEvent event, const char* path, const char* path2,
+                        intptr_t handle) {
+        DiskModel* m = (DiskModel*)context;
+        switch (event) {
+        case kEventCreated:
+            m->live[path] = ++m->files;
+            m->handles[handle] = m->files;
+            break;
+        case kEventFlushed:
+            // The layer writes through a write-only descriptor: read it anew.
+            if (m->handles.count(handle))
+                ReadBytes("/proc/self/fd/" + std::to_string(handle), &m->data[m->handles[handle]]);
+            break;
+        case kEventMoved:
+            if (m->live.count(path)) {
+                m->live[path2] = m->live[path];
+                m->live.erase(path);
+            }
+            break;
+        case kEventDeleted:
+            m->live.erase(path);
+            break;
+        case kEventSynced:
+            for (auto it = m->durable.begin(); it != m->durable.end();)
+                it = Parent(it->first) == path ? m->durable.erase(it) : std::next(it);
+            for (const auto& item : m->live)
+                if (Parent(item.first) == path) m->durable[item.first] = item.second;
+            break;
+        }
+    }
+
+    // Everything not on disk is lost.
+    void PowerCut() {
+        for (const std::string& sub : {std::string(), std::string("\\Archive")}) {
+            for (const std::string& name : ListFolder(folder + sub)) {
+                std::string path = folder + sub + "\\" + name;
+                if (name == "Archive") continue;
+                SetPathAttributes(path.c_str(), kAttrNormal);
+                ASSERT_TRUE(DeletePath(path.c_str())) << path;
+            }
+        }
+        for (const auto& item : durable) {
+            ASSERT_TRUE(WriteBytes(item.first, data[item.second])) << item.first;
+            if (readOnly[item.second]) SetPathAttributes(item.first.c_str(), kAttrReadOnly);
+        }
+    }
+};
+
+// The run dies after each call in turn and the power goes with it: writes
+// not flushed and renames not synced are lost. The next run's recovery
+// brings back the old state (or, after a complete commit, the new one), and
+// the run then installs the update with nothing left over.
+TEST_F(CommitTest, PowerCutAfterAnyCallIsRepairedByTheNextRun) {
+    const uint32_t calls = faults.allCalls;
+    DiskModel model;
+    uint32_t backToOld = 0;
+    for (uint32_t stop = 1; stop <= calls; stop++) {
+        SCOPED_TRACE("stopped after call " + std::to_string(stop));
+        NewInstallation();
+        model.Start(Folder(), oldState);
+        ResetFake();
+        FileFaults f{};
+        f.stopAfter = stop;
+        f.observe = DiskModel::Observe;
+        f.context = &model;
+        Install(f);
+        model.PowerCut();
+        ResetFake();
+        ASSERT_EQ(UPDATE_OK, RecoverCommit(Folder().c_str()));
+        Tree recovered = State();
+        for (const std::string& name : Leftovers(&recovered))
+            EXPECT_NE(std::string::npos, name.find(".tmp")) << name; // the next run's to remove
+        EXPECT_TRUE(recovered == oldState || recovered == newState);
+        backToOld += recovered == oldState;
+
+        ResetFake();
+        EXPECT_EQ(UPDATE_OK, Install());
+        EXPECT_EQ(Describe(newState), Describe(State()));
+    }
+    printf("[ stop points  ] %u (%u back to the old state, %u already new)\n", calls, backToOld,
+           calls - backToOld);
+    EXPECT_GT(calls, 60u);
+}
+
+// A link planted at any name the run creates or clears is removed itself:
+// the files it points to keep their bytes and their read-only mode, and
+// nothing is created where a dangling one points.
+TEST_F(CommitTest, LinksAtItsOwnNamesAreNeverFollowed) {
+    auto host = [](std::string path) {
+        for (char& c : path)
+            if (c == '\\') c = '/';
+        return path;
+    };
+    const std::string victim = work.Join("victim.dat");
+    const std::string nowhere = work.Join("nowhere.dat");
+    const char* const planted[] = {"system.arc.tmp", "Archive\\data01000.arc.tmp",
+                                   "KRN.hvl.tmp",    "uninst.lst.tmp",
+                                   "system.arc.old", "KRN.hvl.old",
+                                   "KRNUpdate.jnl"};
+    for (const char* name : planted) {
+        SCOPED_TRACE(name);
+        NewInstallation();
+        ASSERT_TRUE(WriteText(victim, "victim"));
+        ASSERT_EQ(0, chmod(host(victim).c_str(), 0444));
+        ASSERT_EQ(0, symlink(host(victim).c_str(), host(install->Join(name)).c_str()));
+        ASSERT_EQ(0, symlink(host(nowhere).c_str(), host(install->Join("readme.txt.tmp")).c_str()));
+        ResetFake();
+        EXPECT_EQ(UPDATE_OK, Install());
+        EXPECT_EQ(Describe(newState), Describe(State()));
+        struct stat st;
+        ASSERT_EQ(0, stat(host(victim).c_str(), &st));
+        EXPECT_EQ(0444u, st.st_mode & 0777u);
+        EXPECT_EQ("victim", ReadText(victim));
+        EXPECT_FALSE(PathExists(nowhere));
+        chmod(host(victim).c_str(), 0644);
+    }
+}
+#endif
+
+// A file another program holds is waited for while the dialog is pumped:
+// a brief hold is outlasted, a long one fails with nothing replaced, and a
+// cancel or close while waiting ends the run as the user asked.
+TEST_F(CommitTest, HeldFilesAreWaitedFor) {
+    struct Row {
+        const char* what;
+        const char* path; // before the commit a target, during it a new file
+        uint32_t holds;
+        PumpAction action; // at the first pump while waiting
+        uint32_t result;
+    };
+    const Row rows[] = {
+        {"target held briefly", "system.arc", 10, kPumpNothing, UPDATE_OK},
+        {"target held too long", "system.arc", 51, kPumpNothing, UPDATE_E_FAILED},
+        {"cancelled while waiting", "system.arc", 51, kPumpCancel, UPDATE_E_CANCELLED},
+        {"closed while waiting", "system.arc", 51, kPumpClose, UPDATE_E_CLOSED},
+        {"new file held briefly", "data01000.arc.tmp", 10, kPumpNothing, UPDATE_OK},
+        {"new file held too long", "data01000.arc.tmp", 51, kPumpNothing, UPDATE_E_FAILED},
+        {"cancelled during the commit", "data01000.arc.tmp", 51, kPumpCancel, UPDATE_E_CANCELLED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        NewInstallation();
+        ResetFake();
+        gFake.actAt = 12; // the first pump after the eleven of the extraction
+        gFake.action = row.action;
+        FileFaults f{};
+        f.lockPath = row.path;
+        f.lockCount = row.holds;
+        EXPECT_EQ(row.result, Install(f));
+        EXPECT_EQ(row.action == kPumpNothing ? std::min(row.holds, 50u) : 1u, faults.waits);
+        Tree after = State();
+        EXPECT_TRUE(Leftovers(&after).empty());
+        EXPECT_EQ(Describe(row.result == UPDATE_OK ? newState : oldState), Describe(after));
+    }
+}
 
 } // namespace
