@@ -68,12 +68,12 @@ if [ -e "$shipping" ]; then
 else
   echo "(no $shipping: the patch to ship is not built)"
 fi
-"$krnpatch" build --stub "$twin" --title-file examples/title.txt \
+"$krnpatch" build --allow-test-twin --stub "$twin" --title-file examples/title.txt \
   --from "$files" --out "$demo/quillmere-patch-1.02-win64.exe"
 echo "        ^ the same patch on the 64-bit test twin of update.exe: this machine's Wine"
 echo "          runs no 32-bit programs, so the demo installs this one"
 echo
-"$krnpatch" list "$demo/quillmere-patch-1.02-win64.exe"
+"$krnpatch" list --allow-test-twin "$demo/quillmere-patch-1.02-win64.exe"
 
 section "Setting up the example installation"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -1,6 +1,9 @@
 // krnpatch: the maintainer's tool that builds patches (update.exe with its
 // payload appended), lists and verifies them, and prints version lists.
+// Results go to stdout, complaints to stderr, each prefixed "krnpatch: ".
+#include "command_line.h"
 #include "digest.h"
+#include "install_check.h"
 #include "patch_build.h"
 #include "patch_extract.h"
 #include "patch_inspect.h"
@@ -10,43 +13,37 @@
 #include <filesystem>
 #include <fstream>
 #include <stdio.h>
+#include <string.h>
 
 const int kExitOk = 0;
 const int kExitFailed = 1; // refused, unreadable, or verify found errors
 const int kExitUsage = 2;
 
-static const char kUsage[] =
-    "usage: krnpatch <command> [options]\n"
-    "\n"
-    "commands:\n"
-    "  build --stub <update.exe> (--title <text> | --title-file <file>) --from <folder>\n"
-    "        --out <patch.exe> [--allow-empty]\n"
-    "      Writes a patch: the stub padded to 0x70000, the title block, and an archive\n"
-    "      whose first entry is the version list KRN.hvl (path and digest of every\n"
-    "      file), followed by every file of the folder, sorted by path. The title is\n"
-    "      UTF-8 and stored in code page 932. Nothing is written when a check fails.\n"
-    "  list <patch.exe>\n"
-    "      Shows the title, the format and every entry with its install path, size,\n"
-    "      digest and whether its bytes match the version list.\n"
-    "  verify <patch.exe>\n"
-    "      Reads everything again; exits with 1 and the reasons when anything would\n"
-    "      make update.exe fail or install something else than meant.\n"
-    "  extract <patch.exe> <folder>\n"
-    "      Writes every entry of a patch that verifies under its install path below\n"
-    "      the folder, the version list as KRN.hvl.\n"
-    "  show-list <KRN.hvl>\n"
-    "      Prints a version list file (an installed KRN.hvl).\n"
-    "  digest <file>...\n"
-    "      Prints the content digest update.exe records for each file, to compare\n"
-    "      installed files with a version list.\n"
-    "  help [command]\n"
-    "\n"
-    "Exit status: 0 success, 1 refused or failed, 2 wrong usage.\n";
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* help;
+    const OptionSpec* options;
+    size_t optionCount;
+    int (*run)(const ParsedCommand& parsed);
+};
 
-static int Usage(const std::string& complaint) {
-    if (!complaint.empty()) fprintf(stderr, "krnpatch: %s\n\n", complaint.c_str());
-    fputs(kUsage, complaint.empty() ? stdout : stderr);
-    return complaint.empty() ? kExitOk : kExitUsage;
+static const OptionSpec kBuildOptions[] = {
+    {"--stub", true, false},
+    {"--title", true, false},
+    {"--title-file", true, false},
+    {"--from", true, false},
+    {"--out", true, false},
+    {"--allow-empty", false, false},
+    {"--allow-test-twin", false, false},
+};
+static const OptionSpec kInspectOptions[] = {{"--allow-test-twin", false, false}};
+static const OptionSpec kExtractOptions[] = {{"--allow-test-twin", false, false},
+                                             {"--into-existing", false, false}};
+
+static int Complain(const std::string& text, int status) {
+    fprintf(stderr, "krnpatch: %s\n", text.c_str());
+    return status;
 }
 
 static bool ReadTitleFile(const std::string& path, std::string* title) {
@@ -60,52 +57,42 @@ static bool ReadTitleFile(const std::string& path, std::string* title) {
     return true;
 }
 
-static int RunBuild(const std::vector<std::string>& args) {
+static int RunBuild(const ParsedCommand& p) {
     BuildRequest request;
-    bool haveTitle = false;
-    for (size_t i = 2; i < args.size(); i++) {
-        const std::string& a = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (a == "--allow-empty") {
-            request.allowEmpty = true;
-        } else if (a == "--help" || a == "-h") {
-            return Usage("");
-        } else if (!hasValue) {
-            return Usage("build: " + a + " needs a value or is unknown");
-        } else if (a == "--stub") {
-            request.stubPath = args[++i];
-        } else if (a == "--title") {
-            request.title = args[++i];
-            haveTitle = true;
-        } else if (a == "--title-file") {
-            if (!ReadTitleFile(args[++i], &request.title)) {
-                fprintf(stderr, "krnpatch: cannot read the title file %s\n", args[i].c_str());
-                return kExitFailed;
-            }
-            haveTitle = true;
-        } else if (a == "--from") {
-            request.folder = args[++i];
-        } else if (a == "--out") {
-            request.outPath = args[++i];
-        } else {
-            return Usage("build: unknown option " + a);
-        }
-    }
-    if (request.stubPath.empty() || !haveTitle || request.folder.empty() || request.outPath.empty())
-        return Usage("build needs --stub, --title (or --title-file), --from and --out");
+    const std::string* title = OptionValue(p, "--title");
+    const std::string* titleFile = OptionValue(p, "--title-file");
+    if (title && titleFile)
+        return Complain("build: give --title or --title-file, not both", kExitUsage);
+    if (!p.operands.empty())
+        return Complain("build: unexpected argument " + p.operands[0], kExitUsage);
+    for (const char* name : {"--stub", "--from", "--out"})
+        if (!OptionValue(p, name))
+            return Complain(std::string("build needs ") + name + "; see krnpatch help build",
+                            kExitUsage);
+    if (!title && !titleFile)
+        return Complain("build needs --title or --title-file; see krnpatch help build", kExitUsage);
+    request.stubPath = *OptionValue(p, "--stub");
+    request.folder = *OptionValue(p, "--from");
+    request.outPath = *OptionValue(p, "--out");
+    request.allowEmpty = HasOption(p, "--allow-empty");
+    request.allowTestTwin = HasOption(p, "--allow-test-twin");
+    if (title)
+        request.title = *title;
+    else if (!ReadTitleFile(*titleFile, &request.title))
+        return Complain("cannot read the title file " + *titleFile, kExitFailed);
 
     auto started = std::chrono::steady_clock::now();
     BuildSummary summary;
     std::vector<std::string> problems;
     if (!BuildPatch(request, &summary, &problems)) {
-        fprintf(stderr, "krnpatch: refused to build %s:\n", request.outPath.c_str());
-        for (const std::string& p : problems)
-            fprintf(stderr, "  %s\n", p.c_str());
-        return kExitFailed;
+        std::string all = "refused to build " + request.outPath + ":";
+        for (const std::string& problem : problems)
+            all += "\n  " + problem;
+        return Complain(all, kExitFailed);
     }
     // Read back what was written, through the updater's own readers.
     PatchReport report;
-    InspectPatch(request.outPath, &report);
+    InspectPatch(request.outPath, &report, request.allowTestTwin);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - started)
                   .count();
@@ -113,8 +100,7 @@ static int RunBuild(const std::vector<std::string>& args) {
         PrintVerdict(report, stderr);
         std::error_code ec;
         std::filesystem::remove(std::filesystem::u8path(request.outPath), ec);
-        fprintf(stderr, "krnpatch: the written patch did not verify and was removed\n");
-        return kExitFailed;
+        return Complain("the written patch did not verify and was removed", kExitFailed);
     }
     for (const std::string& w : report.warnings)
         printf("warning: %s\n", w.c_str());
@@ -124,77 +110,151 @@ static int RunBuild(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-static int RunInspect(const std::vector<std::string>& args, bool listing) {
-    if (args.size() == 3 && (args[2] == "--help" || args[2] == "-h")) return Usage("");
-    if (args.size() != 3) return Usage(args[1] + " takes one patch file");
+static int RunInspect(const ParsedCommand& p, const char* command, bool listing) {
+    if (p.operands.size() != 1)
+        return Complain(std::string(command) + " takes one patch file", kExitUsage);
     PatchReport report;
-    if (!InspectPatch(args[2], &report)) {
+    if (!InspectPatch(p.operands[0], &report, HasOption(p, "--allow-test-twin"))) {
         PrintVerdict(report, stderr);
         return kExitFailed;
     }
-    if (listing) {
+    if (listing && !report.notPatch) {
         PrintPatchListing(report, stdout);
         if (!report.errors.empty() || !report.warnings.empty()) printf("\n");
     }
     return PrintVerdict(report, stdout) ? kExitOk : kExitFailed;
 }
 
-static int RunShowList(const std::vector<std::string>& args) {
-    if (args.size() != 3) return Usage("show-list takes one version list file");
+static int RunList(const ParsedCommand& p) {
+    return RunInspect(p, "list", true);
+}
+
+static int RunVerify(const ParsedCommand& p) {
+    return RunInspect(p, "verify", false);
+}
+
+static int RunShowList(const ParsedCommand& p) {
+    if (p.operands.size() != 1)
+        return Complain("show-list takes one version list file", kExitUsage);
     VersionListFile list;
-    bool ok = ReadVersionListFile(args[2], &list);
+    bool ok = ReadVersionListFile(p.operands[0], &list);
     if (!list.magic.empty())
         PrintVersionListFile(list, stdout);
     else
-        for (const std::string& p : list.problems)
-            fprintf(stderr, "krnpatch: %s\n", p.c_str());
+        for (const std::string& problem : list.problems)
+            Complain(problem, kExitFailed);
     return ok ? kExitOk : kExitFailed;
 }
 
-static int RunExtract(const std::vector<std::string>& args) {
-    if (args.size() != 4) return Usage("extract takes a patch file and a folder");
+static int RunExtract(const ParsedCommand& p) {
+    if (p.operands.size() != 2)
+        return Complain("extract takes a patch file and a folder", kExitUsage);
     uint32_t files = 0;
     std::vector<std::string> problems;
-    if (!ExtractPatch(args[2], args[3], &files, &problems)) {
-        for (const std::string& p : problems)
-            fprintf(stderr, "krnpatch: %s\n", p.c_str());
+    if (!ExtractPatch(p.operands[0], p.operands[1], HasOption(p, "--into-existing"), &files,
+                      &problems, HasOption(p, "--allow-test-twin"))) {
+        for (const std::string& problem : problems)
+            Complain(problem, kExitFailed);
         return kExitFailed;
     }
-    printf("extracted %u files to %s\n", files, args[3].c_str());
+    printf("extracted %u files to %s\n", files, p.operands[1].c_str());
     return kExitOk;
 }
 
-static int RunDigest(const std::vector<std::string>& args) {
-    if (args.size() < 3) return Usage("digest takes one or more files");
+static int RunDigest(const ParsedCommand& p) {
+    if (p.operands.empty()) return Complain("digest takes one or more files", kExitUsage);
     int status = kExitOk;
-    for (size_t i = 2; i < args.size(); i++) {
-        std::ifstream in(std::filesystem::u8path(args[i]), std::ios::binary);
-        unsigned char digest[kDigestSize] = {0};
-        std::vector<char> chunk(1 << 20);
-        while (in) {
-            in.read(chunk.data(), (std::streamsize)chunk.size());
-            FeedDigest(digest, chunk.data(), (size_t)in.gcount());
-        }
-        if (!in.eof()) {
-            fprintf(stderr, "krnpatch: cannot read %s\n", args[i].c_str());
-            status = kExitFailed;
+    for (const std::string& path : p.operands) {
+        unsigned char digest[kDigestSize];
+        bool missing = false;
+        if (!DigestFile(path, digest, &missing)) {
+            status = Complain((missing ? "no such file " : "cannot read ") + path, kExitFailed);
             continue;
         }
-        printf("%s  %s\n", HexBytes(digest, kDigestSize).c_str(), args[i].c_str());
+        printf("%s  %s\n", HexBytes(digest, kDigestSize).c_str(), path.c_str());
     }
     return status;
 }
 
+static const Command kCommands[] = {
+    {"build",
+     "build --stub <update.exe> (--title <text> | --title-file <file>) --from <folder>\n"
+     "        --out <patch.exe> [--allow-empty] [--allow-test-twin]",
+     "Writes a patch: the stub padded to 0x70000, the title block, and an archive\n"
+     "whose first entry is the version list KRN.hvl (path and digest of every\n"
+     "file), followed by every file of the folder, sorted by path. The title is\n"
+     "UTF-8 and stored in code page 932. Nothing is written when a check fails.\n"
+     "The stub must be the 32-bit update.exe; --allow-test-twin accepts its\n"
+     "64-bit test twin, for tests only.\n",
+     kBuildOptions, sizeof(kBuildOptions) / sizeof(kBuildOptions[0]), RunBuild},
+    {"list", "list <patch.exe> [--allow-test-twin]",
+     "Shows the title, the format and every entry with its install path, size,\n"
+     "digest and whether its bytes match the version list.\n",
+     kInspectOptions, 1, RunList},
+    {"verify", "verify <patch.exe> [--allow-test-twin]",
+     "Reads everything again; exits with 1 and the reasons when anything would\n"
+     "make update.exe fail or install something else than meant.\n",
+     kInspectOptions, 1, RunVerify},
+    {"extract", "extract <patch.exe> <folder> [--into-existing]",
+     "Writes every entry of a patch that verifies under its install path below\n"
+     "the folder, the version list as KRN.hvl. The folder must be new or empty\n"
+     "(--into-existing writes into one that is not) and never one holding KRN.hvl.\n",
+     kExtractOptions, 2, RunExtract},
+    {"show-list", "show-list <KRN.hvl>", "Prints a version list file (an installed KRN.hvl).\n",
+     nullptr, 0, RunShowList},
+    {"digest", "digest <file>...",
+     "Prints the content digest update.exe records for each file, to compare\n"
+     "installed files with a version list.\n",
+     nullptr, 0, RunDigest},
+};
+
+static const char kExitStatuses[] = "Exit status: 0 success, 1 refused or failed, 2 wrong usage.\n";
+
+static void PrintUsage(FILE* out) {
+    fputs("usage: krnpatch <command> [options]\n\ncommands:\n", out);
+    for (const Command& c : kCommands)
+        fprintf(out, "  %s\n", c.synopsis);
+    fputs("  help [command]\n\nkrnpatch help <command> describes one command.\n", out);
+    fputs(kExitStatuses, out);
+}
+
+static const Command* FindCommand(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+static int PrintCommandHelp(const Command& c) {
+    printf("usage: krnpatch %s\n\n%s\n%s", c.synopsis, c.help, kExitStatuses);
+    return kExitOk;
+}
+
 int main(int argc, char** argv) {
+    InstallExitCleanup();
     std::vector<std::string> args = GetUtf8Arguments(argc, argv);
-    if (args.size() < 2) return Usage("no command given");
-    const std::string& command = args[1];
-    if (command == "help" || command == "--help" || command == "-h") return Usage("");
-    if (command == "build") return RunBuild(args);
-    if (command == "list") return RunInspect(args, true);
-    if (command == "verify") return RunInspect(args, false);
-    if (command == "show-list") return RunShowList(args);
-    if (command == "digest") return RunDigest(args);
-    if (command == "extract") return RunExtract(args);
-    return Usage("unknown command " + command);
+    if (args.size() < 2) {
+        Complain("no command given", kExitUsage);
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const std::string& name = args[1];
+    if (name == "help" || name == "--help" || name == "-h") {
+        if (args.size() == 2) {
+            PrintUsage(stdout);
+            return kExitOk;
+        }
+        const Command* c = FindCommand(args[2]);
+        if (!c || args.size() > 3)
+            return Complain("help: no command " + args[2] + "; krnpatch help lists them",
+                            kExitUsage);
+        return PrintCommandHelp(*c);
+    }
+    const Command* c = FindCommand(name);
+    if (!c) return Complain("unknown command " + name + "; krnpatch help lists them", kExitUsage);
+    ParsedCommand parsed;
+    std::string error;
+    if (!ParseCommand(args, 2, c->options, c->optionCount, &parsed, &error))
+        return Complain(std::string(c->name) + ": " + error, kExitUsage);
+    if (parsed.help) return PrintCommandHelp(*c);
+    return c->run(parsed);
 }

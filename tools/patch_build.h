@@ -20,7 +20,11 @@ struct PatchPlan {
     std::string title; // Shift-JIS
     std::vector<PatchSource> files;
     bool allowEmpty = false;
+    bool folderProblems = false; // the scan refused something: "no files" would mislead
 };
+
+// Called as the patch is written: bytes done of total.
+typedef void (*ProgressFn)(uint64_t done, uint64_t total, void* context);
 
 struct BuildRequest {
     std::string stubPath;
@@ -28,6 +32,9 @@ struct BuildRequest {
     std::string folder;
     std::string outPath;
     bool allowEmpty = false;
+    bool allowTestTwin = false; // tests: the 64-bit twin of update.exe as the stub
+    ProgressFn progress = nullptr;
+    void* progressContext = nullptr;
 };
 
 struct BuildSummary {
@@ -59,7 +66,11 @@ std::string InstallPathProblem(const std::string& sjisPath);
 void CheckInstallNameSet(const std::vector<std::string>& names,
                          const std::vector<std::string>& labels,
                          std::vector<std::string>* problems);
-// Checks everything, then writes the patch through a temporary file. On
-// false nothing was written and problems says why.
+// Reason the stub (the whole file) cannot carry a patch, or empty: it must be
+// update.exe's 32-bit image (the 64-bit twin only when allowed), unsigned.
+std::string StubProblem(const unsigned char* stub, size_t size, bool allowTestTwin);
+// Checks everything, then streams the patch into a temporary file, at most a
+// chunk of any file in memory at a time. On false nothing was written and
+// problems says why.
 bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
                 std::vector<std::string>* problems);
