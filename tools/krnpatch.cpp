@@ -176,6 +176,29 @@ static int RunDigest(const ParsedCommand& p) {
     return status;
 }
 
+static int RunCheck(const ParsedCommand& p) {
+    if (p.operands.size() != 1) return Complain("check takes one install folder", kExitUsage);
+    InstallCheck check;
+    bool allOk = CheckInstallation(p.operands[0], &check);
+    for (const std::string& problem : check.list.problems)
+        Complain(problem, kExitFailed);
+    if (check.list.magic.empty()) return kExitFailed;
+    unsigned counts[kCheckUnsafe + 1] = {0};
+    for (const CheckedFile& f : check.files) {
+        counts[f.state]++;
+        bool found = f.state == kCheckOk || f.state == kCheckChanged;
+        printf("%-10s %s  %-16s  %s\n", CheckStateName(f.state),
+               HexBytes(f.expected, kDigestSize).c_str(),
+               found ? HexBytes(f.found, kDigestSize).c_str() : "-", SjisToUtf8(f.path).c_str());
+    }
+    printf("%u files: %u ok, %u changed, %u missing", (unsigned)check.files.size(),
+           counts[kCheckOk], counts[kCheckChanged], counts[kCheckMissing]);
+    if (counts[kCheckUnreadable]) printf(", %u unreadable", counts[kCheckUnreadable]);
+    if (counts[kCheckUnsafe]) printf(", %u with an unsafe path (not read)", counts[kCheckUnsafe]);
+    printf("\n");
+    return allOk ? kExitOk : kExitFailed;
+}
+
 static const Command kCommands[] = {
     {"build",
      "build --stub <update.exe> (--title <text> | --title-file <file>) --from <folder>\n"
@@ -202,6 +225,11 @@ static const Command kCommands[] = {
      kExtractOptions, 2, RunExtract},
     {"show-list", "show-list <KRN.hvl>", "Prints a version list file (an installed KRN.hvl).\n",
      nullptr, 0, RunShowList},
+    {"check", "check <install folder>",
+     "Digests every file the installation's KRN.hvl records and compares it with\n"
+     "the recorded digest: ok, changed or missing, one line each (expected digest,\n"
+     "found digest, path). Exits with 0 only when every file matches.\n",
+     nullptr, 0, RunCheck},
     {"digest", "digest <file>...",
      "Prints the content digest update.exe records for each file, to compare\n"
      "installed files with a version list.\n",

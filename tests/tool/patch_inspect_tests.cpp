@@ -1,5 +1,6 @@
 // list and verify: they agree with what the package writer wrote, name every
 // kind of damage, notice one flipped byte in any entry, and survive garbage.
+#include "install_check.h"
 #include "package.h"
 #include "package_writer.h"
 #include "patch_text.h"
@@ -370,6 +371,53 @@ TEST(PatchInspect, ReadsVersionListFiles) {
     ASSERT_TRUE(t.Write("tiny.hvl", ToBytes("BHV_V2")));
     EXPECT_FALSE(ReadVersionListFile(t.Path("tiny.hvl"), &list));
     EXPECT_FALSE(ReadVersionListFile(t.Path("missing.hvl"), &list));
+}
+
+// check: each record of an installation's KRN.hvl against its file.
+TEST(InstallCheck, TellsOkChangedMissingAndUnsafe) {
+    ToolScratch t;
+    t.Folder("game");
+    t.Folder("game/Archive");
+    struct Case {
+        const char* recorded; // Shift-JIS path in the list
+        const char* onDisk;   // file written under the folder, or null
+        bool sameBytes;       // the file holds the bytes whose digest is recorded
+        CheckState state;
+    };
+    const Case cases[] = {
+        {"system.arc", "game/system.arc", true, kCheckOk},
+        {"Archive\\data01000.arc", "game/Archive/data01000.arc", false, kCheckChanged},
+        {"Archive\\data01001.arc", nullptr, true, kCheckMissing},
+        {"..\\outside.arc", "outside.arc", true, kCheckUnsafe},
+    };
+    Bytes list(16 + 4 * 256, 0);
+    memcpy(&list[0], "BHV_V2__", 8);
+    PutLe32(&list, 12, 4);
+    for (size_t i = 0; i < 4; i++) {
+        const Case& c = cases[i];
+        Bytes bytes = PatternBytes(100 + i, (unsigned)i);
+        unsigned char digest[kDigestSize] = {0};
+        FeedDigest(digest, bytes.data(), bytes.size());
+        memcpy(&list[16 + i * 256], c.recorded, strlen(c.recorded));
+        memcpy(&list[16 + i * 256 + 248], digest, kDigestSize);
+        if (!c.sameBytes) bytes.push_back(0);
+        if (c.onDisk) {
+            ASSERT_TRUE(t.Write(c.onDisk, bytes));
+        }
+    }
+    ASSERT_TRUE(t.Write("game/KRN.hvl", list));
+    InstallCheck check;
+    EXPECT_FALSE(CheckInstallation(t.Path("game"), &check));
+    ASSERT_EQ(check.files.size(), 4u);
+    for (size_t i = 0; i < 4; i++)
+        EXPECT_EQ(check.files[i].state, cases[i].state) << cases[i].recorded;
+
+    // Only an installation whose every file matches passes.
+    list.resize(16 + 256);
+    PutLe32(&list, 12, 1);
+    ASSERT_TRUE(t.Write("game/KRN.hvl", list));
+    EXPECT_TRUE(CheckInstallation(t.Path("game"), &check));
+    EXPECT_FALSE(CheckInstallation(t.Path("nothing"), &check));
 }
 
 #ifdef KRN_TOOL_PATH
