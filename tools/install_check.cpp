@@ -44,8 +44,8 @@ bool CheckInstallation(const std::string& folder, InstallCheck* check) {
                             &missing))
                 file.state = missing ? kCheckMissing : kCheckUnreadable;
             else
-                file.state = memcmp(file.found, file.expected, kDigestSize) ? kCheckChanged
-                                                                             : kCheckOk;
+                file.state =
+                    memcmp(file.found, file.expected, kDigestSize) ? kCheckChanged : kCheckOk;
         }
         if (file.state != kCheckOk) allOk = false;
         check->files.push_back(file);

@@ -4,11 +4,13 @@
 #include "command_line.h"
 #include "digest.h"
 #include "install_check.h"
+#include "json_text.h"
 #include "patch_build.h"
 #include "patch_extract.h"
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
+#include "report_json.h"
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -26,7 +28,14 @@ struct Command {
     const OptionSpec* options;
     size_t optionCount;
     int (*run)(const ParsedCommand& parsed);
+    bool json; // takes --json
 };
+
+// How much a run prints, from --quiet (0), the default (1) and --verbose (2);
+// set once by main before the command runs.
+static int gVerbosity = 1;
+// --json: results as one JSON object on stdout instead of lines; set by main.
+static bool gJson = false;
 
 static const OptionSpec kBuildOptions[] = {
     {"--stub", true, false},
@@ -102,6 +111,11 @@ static int RunBuild(const ParsedCommand& p) {
         std::filesystem::remove(std::filesystem::u8path(request.outPath), ec);
         return Complain("the written patch did not verify and was removed", kExitFailed);
     }
+    if (gVerbosity == 0) return kExitOk;
+    if (gVerbosity == 2) {
+        PrintPatchListing(report, stdout);
+        printf("\n");
+    }
     for (const std::string& w : report.warnings)
         printf("warning: %s\n", w.c_str());
     printf("wrote %s: %u files, %s bytes of files, patch %s bytes, built and verified in %lld ms\n",
@@ -114,11 +128,22 @@ static int RunInspect(const ParsedCommand& p, const char* command, bool listing)
     if (p.operands.size() != 1)
         return Complain(std::string(command) + " takes one patch file", kExitUsage);
     PatchReport report;
-    if (!InspectPatch(p.operands[0], &report, HasOption(p, "--allow-test-twin"))) {
-        PrintVerdict(report, stderr);
+    bool opened = InspectPatch(p.operands[0], &report, HasOption(p, "--allow-test-twin"));
+    if (gJson) {
+        printf("%s\n", PatchReportJson(command, p.operands[0], report).c_str());
+        return report.errors.empty() ? kExitOk : kExitFailed;
+    }
+    if (!opened) {
+        for (const std::string& e : report.errors)
+            Complain(e, kExitFailed);
         return kExitFailed;
     }
-    if (listing && !report.notPatch) {
+    if (gVerbosity == 0) {
+        for (const std::string& e : report.errors)
+            printf("error: %s\n", e.c_str());
+        return report.errors.empty() ? kExitOk : kExitFailed;
+    }
+    if ((listing || gVerbosity == 2) && !report.notPatch) {
         PrintPatchListing(report, stdout);
         if (!report.errors.empty() || !report.warnings.empty()) printf("\n");
     }
@@ -138,7 +163,9 @@ static int RunShowList(const ParsedCommand& p) {
         return Complain("show-list takes one version list file", kExitUsage);
     VersionListFile list;
     bool ok = ReadVersionListFile(p.operands[0], &list);
-    if (!list.magic.empty())
+    if (gJson)
+        printf("%s\n", VersionListJson(p.operands[0], list, ok).c_str());
+    else if (!list.magic.empty() && gVerbosity > 0)
         PrintVersionListFile(list, stdout);
     else
         for (const std::string& problem : list.problems)
@@ -157,22 +184,34 @@ static int RunExtract(const ParsedCommand& p) {
             Complain(problem, kExitFailed);
         return kExitFailed;
     }
-    printf("extracted %u files to %s\n", files, p.operands[1].c_str());
+    if (gVerbosity > 0) printf("extracted %u files to %s\n", files, p.operands[1].c_str());
     return kExitOk;
 }
 
 static int RunDigest(const ParsedCommand& p) {
     if (p.operands.empty()) return Complain("digest takes one or more files", kExitUsage);
     int status = kExitOk;
+    std::string json;
+    std::vector<std::string> errors;
     for (const std::string& path : p.operands) {
         unsigned char digest[kDigestSize];
         bool missing = false;
         if (!DigestFile(path, digest, &missing)) {
-            status = Complain((missing ? "no such file " : "cannot read ") + path, kExitFailed);
+            std::string why = (missing ? "no such file " : "cannot read ") + path;
+            errors.push_back(why);
+            status = gJson ? kExitFailed : Complain(why, kExitFailed);
             continue;
         }
-        printf("%s  %s\n", HexBytes(digest, kDigestSize).c_str(), path.c_str());
+        std::string hex = HexBytes(digest, kDigestSize);
+        if (gJson)
+            json += std::string(json.empty() ? "" : ", ") + "{\"path\": " + JsonString(path) +
+                    ", \"digest\": " + JsonString(hex) + "}";
+        else
+            printf("%s  %s\n", hex.c_str(), path.c_str());
     }
+    if (gJson)
+        printf("{\"command\": \"digest\", \"ok\": %s, \"files\": [%s], \"errors\": %s}\n",
+               status == kExitOk ? "true" : "false", json.c_str(), JsonStrings(errors).c_str());
     return status;
 }
 
@@ -180,17 +219,23 @@ static int RunCheck(const ParsedCommand& p) {
     if (p.operands.size() != 1) return Complain("check takes one install folder", kExitUsage);
     InstallCheck check;
     bool allOk = CheckInstallation(p.operands[0], &check);
+    if (gJson) {
+        printf("%s\n", InstallCheckJson(p.operands[0], check, allOk).c_str());
+        return allOk ? kExitOk : kExitFailed;
+    }
     for (const std::string& problem : check.list.problems)
         Complain(problem, kExitFailed);
     if (check.list.magic.empty()) return kExitFailed;
     unsigned counts[kCheckUnsafe + 1] = {0};
     for (const CheckedFile& f : check.files) {
         counts[f.state]++;
+        if (gVerbosity == 0 && f.state == kCheckOk) continue;
         bool found = f.state == kCheckOk || f.state == kCheckChanged;
         printf("%-10s %s  %-16s  %s\n", CheckStateName(f.state),
                HexBytes(f.expected, kDigestSize).c_str(),
                found ? HexBytes(f.found, kDigestSize).c_str() : "-", SjisToUtf8(f.path).c_str());
     }
+    if (gVerbosity == 0) return allOk ? kExitOk : kExitFailed;
     printf("%u files: %u ok, %u changed, %u missing", (unsigned)check.files.size(),
            counts[kCheckOk], counts[kCheckChanged], counts[kCheckMissing]);
     if (counts[kCheckUnreadable]) printf(", %u unreadable", counts[kCheckUnreadable]);
@@ -209,40 +254,45 @@ static const Command kCommands[] = {
      "UTF-8 and stored in code page 932. Nothing is written when a check fails.\n"
      "The stub must be the 32-bit update.exe; --allow-test-twin accepts its\n"
      "64-bit test twin, for tests only.\n",
-     kBuildOptions, sizeof(kBuildOptions) / sizeof(kBuildOptions[0]), RunBuild},
+     kBuildOptions, sizeof(kBuildOptions) / sizeof(kBuildOptions[0]), RunBuild, false},
     {"list", "list <patch.exe> [--allow-test-twin]",
      "Shows the title, the format and every entry with its install path, size,\n"
      "digest and whether its bytes match the version list.\n",
-     kInspectOptions, 1, RunList},
+     kInspectOptions, 1, RunList, true},
     {"verify", "verify <patch.exe> [--allow-test-twin]",
      "Reads everything again; exits with 1 and the reasons when anything would\n"
      "make update.exe fail or install something else than meant.\n",
-     kInspectOptions, 1, RunVerify},
+     kInspectOptions, 1, RunVerify, true},
     {"extract", "extract <patch.exe> <folder> [--into-existing]",
      "Writes every entry of a patch that verifies under its install path below\n"
      "the folder, the version list as KRN.hvl. The folder must be new or empty\n"
      "(--into-existing writes into one that is not) and never one holding KRN.hvl.\n",
-     kExtractOptions, 2, RunExtract},
+     kExtractOptions, 2, RunExtract, false},
     {"show-list", "show-list <KRN.hvl>", "Prints a version list file (an installed KRN.hvl).\n",
-     nullptr, 0, RunShowList},
+     nullptr, 0, RunShowList, true},
     {"check", "check <install folder>",
      "Digests every file the installation's KRN.hvl records and compares it with\n"
      "the recorded digest: ok, changed or missing, one line each (expected digest,\n"
      "found digest, path). Exits with 0 only when every file matches.\n",
-     nullptr, 0, RunCheck},
+     nullptr, 0, RunCheck, true},
     {"digest", "digest <file>...",
      "Prints the content digest update.exe records for each file, to compare\n"
      "installed files with a version list.\n",
-     nullptr, 0, RunDigest},
+     nullptr, 0, RunDigest, true},
 };
 
+static const char kCommonOptions[] =
+    "Every command takes --quiet (only failures) or --verbose (more detail);\n"
+    "list, verify, check, show-list and digest take --json (one JSON object on\n"
+    "stdout, schema in docs/patch-format.md). Options also take --name=value.\n";
 static const char kExitStatuses[] = "Exit status: 0 success, 1 refused or failed, 2 wrong usage.\n";
 
 static void PrintUsage(FILE* out) {
     fputs("usage: krnpatch <command> [options]\n\ncommands:\n", out);
     for (const Command& c : kCommands)
         fprintf(out, "  %s\n", c.synopsis);
-    fputs("  help [command]\n\nkrnpatch help <command> describes one command.\n", out);
+    fputs("  help [command]\n  --version\n\nkrnpatch help <command> describes one command.\n", out);
+    fputs(kCommonOptions, out);
     fputs(kExitStatuses, out);
 }
 
@@ -253,7 +303,7 @@ static const Command* FindCommand(const std::string& name) {
 }
 
 static int PrintCommandHelp(const Command& c) {
-    printf("usage: krnpatch %s\n\n%s\n%s", c.synopsis, c.help, kExitStatuses);
+    printf("usage: krnpatch %s\n\n%s\n%s%s", c.synopsis, c.help, kCommonOptions, kExitStatuses);
     return kExitOk;
 }
 
@@ -266,6 +316,10 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const std::string& name = args[1];
+    if (name == "--version" || name == "version") {
+        printf("krnpatch %s (commit %s)\n", KRN_TOOL_VERSION, KRN_TOOL_COMMIT);
+        return kExitOk;
+    }
     if (name == "help" || name == "--help" || name == "-h") {
         if (args.size() == 2) {
             PrintUsage(stdout);
@@ -279,10 +333,18 @@ int main(int argc, char** argv) {
     }
     const Command* c = FindCommand(name);
     if (!c) return Complain("unknown command " + name + "; krnpatch help lists them", kExitUsage);
+    std::vector<OptionSpec> specs(c->options, c->options + c->optionCount);
+    specs.push_back({"--quiet", false, false});
+    specs.push_back({"--verbose", false, false});
+    if (c->json) specs.push_back({"--json", false, false});
     ParsedCommand parsed;
     std::string error;
-    if (!ParseCommand(args, 2, c->options, c->optionCount, &parsed, &error))
+    if (!ParseCommand(args, 2, specs.data(), specs.size(), &parsed, &error))
         return Complain(std::string(c->name) + ": " + error, kExitUsage);
     if (parsed.help) return PrintCommandHelp(*c);
+    if (HasOption(parsed, "--quiet") && HasOption(parsed, "--verbose"))
+        return Complain(std::string(c->name) + ": give --quiet or --verbose, not both", kExitUsage);
+    gVerbosity = HasOption(parsed, "--quiet") ? 0 : HasOption(parsed, "--verbose") ? 2 : 1;
+    gJson = HasOption(parsed, "--json");
     return c->run(parsed);
 }

@@ -456,6 +456,54 @@ TEST(PatchTool, ExitStatusesAndMessages) {
     EXPECT_NE(ReadText(out).find("FAILED"), std::string::npos);
 }
 
+// Output levels and machine-readable output: every --json run prints one
+// object that a JSON parser accepts, --quiet prints nothing on success.
+TEST(PatchTool, JsonQuietAndVersion) {
+    ToolScratch t;
+    t.Folder("files");
+    t.Folder("game");
+    ASSERT_TRUE(t.Write("stub.exe", FakeStub()));
+    ASSERT_TRUE(t.Write("files/system.arc", PatternBytes(10, 1)));
+    Bytes emptyList(16, 0);
+    memcpy(&emptyList[0], "BHV_V2__", 8);
+    ASSERT_TRUE(t.Write("game/KRN.hvl", emptyList));
+    std::string out = t.Path("out.txt"), patch = t.Path("patch.exe");
+    ASSERT_EQ(RunTool("build --quiet --stub=" + t.Path("stub.exe") + " --from=" + t.Path("files") +
+                          " --out=" + patch + " --title=--beta--",
+                      out),
+              0)
+        << ReadText(out);
+    EXPECT_EQ(ReadText(out), "");
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* has; // in stdout; "" with status 0 for --quiet: nothing at all
+    };
+    const Case cases[] = {
+        {"list --json " + patch, 0, "\"title\": \"--beta--\""},
+        {"verify --json " + patch, 0, "\"state\": \"match\""},
+        {"check --json " + t.Path("game"), 0, "\"files\": []"},
+        {"show-list --json " + t.Path("game/KRN.hvl"), 0, "\"magic\": \"BHV_V2__\""},
+        {"digest --json " + t.Path("files/system.arc") + " " + t.Path("none"), 1, "no such file"},
+        {"verify --json " + t.Path("files/system.arc"), 1, "this is not a patch"},
+        {"verify --quiet " + patch, 0, ""},
+        {"--version", 0, "(commit "},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RunTool(c.arguments, out), c.status) << c.arguments << ReadText(out);
+        std::string text = ReadText(out);
+        if (*c.has) {
+            EXPECT_NE(text.find(c.has), std::string::npos) << c.arguments << ": " << text;
+        } else {
+            EXPECT_EQ(text, "") << c.arguments;
+        }
+        if (c.arguments.find("--json") != std::string::npos) {
+            EXPECT_EQ(system(("python3 -m json.tool " + out + " >/dev/null").c_str()), 0)
+                << c.arguments << ": " << text;
+        }
+    }
+}
+
 // Options are never resolved silently: each complaint names the option, goes
 // to stderr alone, and exits with 2; help works for every command.
 TEST(PatchTool, CommandLineComplaintsNameTheOption) {
