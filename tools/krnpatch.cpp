@@ -45,6 +45,9 @@ static const OptionSpec kBuildOptions[] = {
     {"--out", true, false},
     {"--allow-empty", false, false},
     {"--allow-test-twin", false, false},
+    {"--base", true, false},
+    {"--exclude", true, true},
+    {"--dry-run", false, false},
 };
 static const OptionSpec kInspectOptions[] = {{"--allow-test-twin", false, false}};
 static const OptionSpec kExtractOptions[] = {{"--allow-test-twin", false, false},
@@ -85,6 +88,9 @@ static int RunBuild(const ParsedCommand& p) {
     request.outPath = *OptionValue(p, "--out");
     request.allowEmpty = HasOption(p, "--allow-empty");
     request.allowTestTwin = HasOption(p, "--allow-test-twin");
+    request.dryRun = HasOption(p, "--dry-run");
+    request.excludes = OptionValues(p, "--exclude");
+    if (const std::string* base = OptionValue(p, "--base")) request.basePath = *base;
     if (title)
         request.title = *title;
     else if (!ReadTitleFile(*titleFile, &request.title))
@@ -93,11 +99,40 @@ static int RunBuild(const ParsedCommand& p) {
     auto started = std::chrono::steady_clock::now();
     BuildSummary summary;
     std::vector<std::string> problems;
-    if (!BuildPatch(request, &summary, &problems)) {
+    bool built = BuildPatch(request, &summary, &problems);
+    if (gVerbosity > 0) {
+        for (const std::string& e : summary.excluded)
+            printf("excluded: %s\n", e.c_str());
+        if (!request.basePath.empty())
+            printf("unchanged since the base: %u files left out\n", summary.unchanged);
+        for (const std::string& r : summary.removed)
+            printf("warning: %s is in the base but not in the folder; a patch cannot delete it, "
+                   "so players keep it\n",
+                   r.c_str());
+    }
+    if (!built) {
         std::string all = "refused to build " + request.outPath + ":";
         for (const std::string& problem : problems)
             all += "\n  " + problem;
         return Complain(all, kExitFailed);
+    }
+    if (gVerbosity > 0 && !summary.folders.empty()) {
+        printf("folders the installation must already have (update.exe creates none):");
+        for (const std::string& f : summary.folders)
+            printf(" %s", f.c_str());
+        printf("\n");
+    }
+    if (request.dryRun) {
+        if (gVerbosity > 0) {
+            for (const PatchSource& f : summary.planned)
+                printf("  %14s  %s -> %s\n", GroupDigits(f.size).c_str(), f.shownPath.c_str(),
+                       SjisToUtf8(f.installPath).c_str());
+            printf("dry run: would write %s: %u files, %s bytes of files, patch %s bytes\n",
+                   request.outPath.c_str(), summary.files,
+                   GroupDigits(summary.payloadBytes).c_str(),
+                   GroupDigits(summary.patchBytes).c_str());
+        }
+        return kExitOk;
     }
     // Read back what was written, through the updater's own readers.
     PatchReport report;
@@ -247,13 +282,22 @@ static int RunCheck(const ParsedCommand& p) {
 static const Command kCommands[] = {
     {"build",
      "build --stub <update.exe> (--title <text> | --title-file <file>) --from <folder>\n"
-     "        --out <patch.exe> [--allow-empty] [--allow-test-twin]",
+     "        --out <patch.exe> [--base <folder>] [--exclude <pattern>]... [--dry-run]\n"
+     "        [--allow-empty] [--allow-test-twin]",
      "Writes a patch: the stub padded to 0x70000, the title block, and an archive\n"
      "whose first entry is the version list KRN.hvl (path and digest of every\n"
      "file), followed by every file of the folder, sorted by path. The title is\n"
      "UTF-8 and stored in code page 932. Nothing is written when a check fails.\n"
      "The stub must be the 32-bit update.exe; --allow-test-twin accepts its\n"
-     "64-bit test twin, for tests only.\n",
+     "64-bit test twin, for tests only.\n"
+     "--base <folder>: the previous release; only files whose bytes differ, or\n"
+     "that are new, go in; files gone since are listed (a patch cannot delete).\n"
+     "--exclude <pattern>: leave out matching files or folders ('*' and '?'; a\n"
+     "pattern without '/' matches any component). Always left out: Thumbs.db,\n"
+     "desktop.ini, .DS_Store, ._*, .git, .svn, .hg, *~, *.swp. Each exclusion is\n"
+     "printed.\n"
+     "--dry-run: the whole plan (files, install paths, sizes, refusals), nothing\n"
+     "written.\n",
      kBuildOptions, sizeof(kBuildOptions) / sizeof(kBuildOptions[0]), RunBuild, false},
     {"list", "list <patch.exe> [--allow-test-twin]",
      "Shows the title, the format and every entry with its install path, size,\n"

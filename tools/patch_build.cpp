@@ -6,6 +6,7 @@
 #include "install_names.h"
 #include "package.h"
 #include "digest.h"
+#include "file_selection.h"
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <new>
 #include <string.h>
 
@@ -51,7 +53,8 @@ static bool ToInstallPath(const fs::path& relative, PatchSource* source, std::st
     return true;
 }
 
-bool ScanFolder(const std::string& folder, std::vector<PatchSource>* files,
+bool ScanFolder(const std::string& folder, const std::vector<std::string>& excludes,
+                std::vector<PatchSource>* files, std::vector<std::string>* excluded,
                 std::vector<std::string>* problems) {
     files->clear();
     fs::path root = fs::u8path(folder);
@@ -65,6 +68,12 @@ bool ScanFolder(const std::string& folder, std::vector<PatchSource>* files,
     for (; !ec && it != end; it.increment(ec)) {
         const fs::directory_entry& item = *it;
         fs::path relative = item.path().lexically_relative(root);
+        const std::string* pattern = FindExclude(excludes, relative.generic_u8string());
+        if (pattern) {
+            excluded->push_back(relative.generic_u8string() + " (" + *pattern + ")");
+            if (item.is_directory(ec)) it.disable_recursion_pending();
+            continue;
+        }
         std::error_code statusError;
         fs::file_status status = item.status(statusError);
         bool link = item.is_symlink(statusError);
@@ -168,8 +177,11 @@ void CheckPatchPlan(const PatchPlan& plan, std::vector<std::string>* problems) {
         problems->push_back("the title is " + std::to_string(plan.title.size()) +
                             " bytes in code page 932; at most 1023 fit the title block");
     if (plan.files.empty() && !plan.allowEmpty && !plan.folderProblems)
-        problems->push_back("the folder holds no files; use --allow-empty to build a patch "
-                            "that installs nothing");
+        problems->push_back(plan.unchangedFromBase
+                                ? "no file differs from the base; use --allow-empty to build a "
+                                  "patch that installs nothing"
+                                : "the folder holds no files; use --allow-empty to build a "
+                                  "patch that installs nothing");
     if (plan.files.size() > kMaxPatchFiles)
         problems->push_back("the folder holds " + std::to_string(plan.files.size()) +
                             " files; at most 255 fit (the version list is the 256th entry)");
@@ -231,6 +243,40 @@ static bool IsInside(const std::string& path, const std::string& folder) {
     if (ec) return false;
     auto mismatch = std::mismatch(f.begin(), f.end(), p.begin(), p.end());
     return mismatch.first == f.end();
+}
+
+static std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    return s;
+}
+
+// Leaves in the plan only the files whose bytes differ from the base's (or
+// that the base lacks), and names the base's files the folder no longer has.
+static void CompareWithBase(const std::string& base, const std::vector<std::string>& excludes,
+                            PatchPlan* plan, BuildSummary* summary,
+                            std::vector<std::string>* problems) {
+    std::vector<PatchSource> baseFiles;
+    std::vector<std::string> ignored, baseProblems;
+    if (!fs::is_directory(fs::u8path(base))) {
+        problems->push_back("the base " + base + " does not exist or is not a folder");
+        return;
+    }
+    ScanFolder(base, excludes, &baseFiles, &ignored, &baseProblems);
+    std::set<std::string> current; // Windows names: letter case aside
+    std::vector<PatchSource> changed;
+    for (const PatchSource& file : plan->files) {
+        current.insert(LowerAscii(file.shownPath));
+        std::string old = (fs::u8path(base) / fs::u8path(file.shownPath)).u8string();
+        if (SameFileBytes(file.hostPath, old))
+            summary->unchanged++;
+        else
+            changed.push_back(file);
+    }
+    for (const PatchSource& old : baseFiles)
+        if (!current.count(LowerAscii(old.shownPath))) summary->removed.push_back(old.shownPath);
+    plan->files = changed;
+    plan->unchangedFromBase = summary->unchanged;
 }
 
 struct FileDigest {
@@ -341,7 +387,12 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
         plan.title = "?"; // said once already; not "empty" as well
     }
 
-    plan.folderProblems = !ScanFolder(request.folder, &plan.files, problems);
+    std::vector<std::string> excludes(kDefaultExcludes, kDefaultExcludes + kDefaultExcludeCount);
+    excludes.insert(excludes.end(), request.excludes.begin(), request.excludes.end());
+    plan.folderProblems =
+        !ScanFolder(request.folder, excludes, &plan.files, &summary->excluded, problems);
+    if (!request.basePath.empty())
+        CompareWithBase(request.basePath, excludes, &plan, summary, problems);
     if (fs::is_directory(fs::u8path(request.outPath), ec))
         problems->push_back("the output " + request.outPath + " is a folder");
     else if (IsInside(request.outPath, request.folder))
@@ -351,6 +402,20 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
         problems->push_back("the output " + request.outPath + " would replace the stub");
     CheckPatchPlan(plan, problems);
     if (problems->size() != before) return false;
+    summary->planned = plan.files;
+    std::set<std::string> folders;
+    for (const PatchSource& file : plan.files) {
+        size_t slash = file.shownPath.rfind('/');
+        if (slash != std::string::npos) folders.insert(file.shownPath.substr(0, slash));
+    }
+    summary->folders.assign(folders.begin(), folders.end());
+    if (request.dryRun) {
+        summary->files = (uint32_t)plan.files.size();
+        for (const PatchSource& file : plan.files)
+            summary->payloadBytes += file.size;
+        summary->patchBytes = PlannedPatchSize(plan);
+        return true;
+    }
 
     try {
         std::vector<unsigned char> stub((size_t)plan.stubSize);

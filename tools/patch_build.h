@@ -21,6 +21,7 @@ struct PatchPlan {
     std::vector<PatchSource> files;
     bool allowEmpty = false;
     bool folderProblems = false; // the scan refused something: "no files" would mislead
+    uint32_t unchangedFromBase = 0;
 };
 
 // Called as the patch is written: bytes done of total.
@@ -32,12 +33,20 @@ struct BuildRequest {
     std::string folder;
     std::string outPath;
     bool allowEmpty = false;
-    bool allowTestTwin = false; // tests: the 64-bit twin of update.exe as the stub
+    bool allowTestTwin = false;        // tests: the 64-bit twin of update.exe as the stub
+    std::string basePath;              // previous release: only files that differ go in
+    std::vector<std::string> excludes; // patterns, after the default ones
+    bool dryRun = false;               // plan and check, write nothing
     ProgressFn progress = nullptr;
     void* progressContext = nullptr;
 };
 
 struct BuildSummary {
+    std::vector<PatchSource> planned;  // the files going in, in patch order
+    std::vector<std::string> excluded; // "path (pattern)"
+    uint32_t unchanged = 0;            // files equal to the base's, left out
+    std::vector<std::string> removed;  // in the base, gone now: a patch cannot delete
+    std::vector<std::string> folders;  // install folders the player's side must have
     uint32_t files = 0;
     uint64_t payloadBytes = 0; // the files' bytes
     uint64_t patchBytes = 0;   // the whole patch
@@ -52,7 +61,10 @@ const uint32_t kMaxInstallPathBytes = 247;
 // Lists every file below folder (recursively), sorted by install path bytes.
 // Problems: an unreadable folder, names code page 932 cannot hold, entries
 // that are neither files nor folders.
-bool ScanFolder(const std::string& folder, std::vector<PatchSource>* files,
+// Files and folders matching an exclude pattern are skipped and named in
+// excluded ("path (pattern)").
+bool ScanFolder(const std::string& folder, const std::vector<std::string>& excludes,
+                std::vector<PatchSource>* files, std::vector<std::string>* excluded,
                 std::vector<std::string>* problems);
 // Size of the patch the plan gives.
 uint64_t PlannedPatchSize(const PatchPlan& plan);

@@ -2,6 +2,7 @@
 // refusals (each with its reason and nothing written) and determinism.
 #include "digest.h"
 #include "package.h"
+#include "file_selection.h"
 #include "patch_extract.h"
 #include "patch_platform.h"
 #include "patch_text.h"
@@ -213,6 +214,73 @@ TEST(PatchBuild, OutputNameWithABackslashIsTheFileVerified) {
     EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
 }
 #endif
+
+TEST(PatchBuild, ExcludePatterns) {
+    struct Case {
+        const char* pattern;
+        const char* path;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"Thumbs.db", "Archive/thumbs.DB", true}, // any depth, any letter case
+        {".git", ".git", true},
+        {".git", "src/.git", true},
+        {".git", "a.git", false},
+        {"*.bak", "Archive/x.bak", true},
+        {"*.bak", "x.bak/y", true}, // the folder
+        {"Archive/*.arc", "Archive/d.arc", true},
+        {"Archive/*.arc", "Archive/sub/d.arc", false}, // '*' stops at '/'
+        {"*~", "system.arc~", true},
+        {"d?.arc", "d1.arc", true},
+        {"d?.arc", "d12.arc", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchesExclude(c.pattern, c.path), c.matches) << c.pattern << " " << c.path;
+}
+
+// A release diff: only what differs from the base goes in, what the base
+// had and the folder lost is named, litter stays out, a dry run writes nothing.
+TEST(PatchBuild, ReleaseDiffAgainstABase) {
+    BuildBench b;
+    for (const char* folder : {"base", "base/Archive", "files/Archive", "files/.svn"})
+        b.Folder(folder);
+    const struct {
+        const char* base; // null: not in the base
+        const char* now;  // null: removed since
+        const char* path;
+    } files[] = {
+        {"same", "same", "system.arc"},
+        {"old", "new", "Archive/data01000.arc"},
+        {nullptr, "added", "Archive/data01001.arc"},
+        {"gone", nullptr, "Archive/old.arc"},
+        {nullptr, "litter", "Thumbs.db"},
+        {nullptr, "litter", ".svn/entries"},
+    };
+    for (const auto& f : files) {
+        if (f.base) b.Write(std::string("base/") + f.path, ToBytes(f.base));
+        if (f.now) b.Write(std::string("files/") + f.path, ToBytes(f.now));
+    }
+    b.request.basePath = b.Path("base");
+    b.request.dryRun = true;
+    BuildSummary summary;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
+    EXPECT_TRUE(ListFolder(Sjis(b.Path("out").c_str())).empty());
+    ASSERT_EQ(summary.planned.size(), 2u);
+    EXPECT_EQ(summary.planned[0].shownPath, "Archive/data01000.arc");
+    EXPECT_EQ(summary.planned[1].shownPath, "Archive/data01001.arc");
+    EXPECT_EQ(summary.unchanged, 1u);
+    EXPECT_EQ(summary.removed, std::vector<std::string>{"Archive/old.arc"});
+    EXPECT_EQ(summary.excluded.size(), 2u) << Joined(summary.excluded);
+    EXPECT_EQ(summary.folders, std::vector<std::string>{"Archive"});
+
+    b.request.dryRun = false;
+    ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
+    PatchReport r;
+    ASSERT_TRUE(InspectPatch(b.request.outPath, &r));
+    EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+    EXPECT_EQ(r.entries.size(), 3u);
+}
 
 TEST(PatchBuild, SameInputSameBytes) {
     BuildBench b;
