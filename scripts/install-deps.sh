@@ -9,6 +9,7 @@ pkgs=(
   googletest libgtest-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
   locales osslsigncode openssl
+  libssl-dev
 )
 
 missing=()

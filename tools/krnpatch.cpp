@@ -69,6 +69,23 @@ static bool ReadTitleFile(const std::string& path, std::string* title) {
     return true;
 }
 
+// Percent shown last, so the line is redrawn only when it changes.
+struct ProgressLine {
+    int shown = -1;
+};
+
+static void ShowBuildProgress(uint64_t done, uint64_t total, void* context) {
+    ProgressLine* line = (ProgressLine*)context;
+    int percent = total ? (int)(done * 100 / total) : 100;
+    if (percent == line->shown) return;
+    line->shown = percent;
+    // The files are read twice: digests for the list first, then the copy.
+    fprintf(stderr, "\rbuilding: %3d%% (%s of %s MiB read)", percent,
+            GroupDigits(done >> 20).c_str(), GroupDigits(total >> 20).c_str());
+    if (done == total) fprintf(stderr, "\r%60s\r", ""); // blanks: old consoles know no escapes
+    fflush(stderr);
+}
+
 static int RunBuild(const ParsedCommand& p) {
     BuildRequest request;
     const std::string* title = OptionValue(p, "--title");
@@ -96,6 +113,11 @@ static int RunBuild(const ParsedCommand& p) {
     else if (!ReadTitleFile(*titleFile, &request.title))
         return Complain("cannot read the title file " + *titleFile, kExitFailed);
 
+    ProgressLine progress;
+    if (gVerbosity > 0 && !request.dryRun && IsTerminal(stderr)) {
+        request.progress = ShowBuildProgress;
+        request.progressContext = &progress;
+    }
     auto started = std::chrono::steady_clock::now();
     BuildSummary summary;
     std::vector<std::string> problems;
@@ -156,6 +178,8 @@ static int RunBuild(const ParsedCommand& p) {
     printf("wrote %s: %u files, %s bytes of files, patch %s bytes, built and verified in %lld ms\n",
            request.outPath.c_str(), summary.files, GroupDigits(summary.payloadBytes).c_str(),
            GroupDigits(summary.patchBytes).c_str(), (long long)ms);
+    // sha256sum's format, so the line can be published and checked as is.
+    printf("%s  %s\n", summary.sha256.c_str(), request.outPath.c_str());
     return kExitOk;
 }
 

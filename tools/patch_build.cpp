@@ -10,6 +10,7 @@
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
+#include "sha256.h"
 #include "strbuf.h"
 #include "text.h"
 #include "stub_image.h"
@@ -455,9 +456,19 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
         }
         std::vector<unsigned char> head;
         LayOutHead(stub, plan, digests, &head);
+        // The published SHA-256 is taken from the bytes as they are written,
+        // so it costs no second read of a patch of up to 2 GiB.
+        Sha256 sha;
+        if (!Sha256Begin(&sha)) {
+            problems->push_back("the SHA-256 service is not available");
+            return false;
+        }
+        Sha256Feed(&sha, head.data(), head.size());
         OutputFile out;
         if (!CreateOutput(request.outPath, &out, &error) ||
             !WriteOutput(&out, head.data(), head.size(), &error)) {
+            unsigned char unused[kSha256Size];
+            Sha256End(&sha, unused);
             problems->push_back(error);
             return false;
         }
@@ -465,6 +476,7 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
             unsigned char again[kDigestSize] = {0};
             auto copy = [&](const char* bytes, size_t n) {
                 FeedDigest(again, bytes, n);
+                Sha256Feed(&sha, bytes, n);
                 report(n);
                 return WriteOutput(&out, bytes, n, &error);
             };
@@ -472,8 +484,16 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
                 problems->push_back(error);
             else if (memcmp(again, digests[i].bytes, kDigestSize) != 0)
                 problems->push_back(plan.files[i].hostPath + ": changed while the patch was built");
-            if (problems->size() != before) return false; // out abandons the temporary
+            if (problems->size() != before) break;
         }
+        unsigned char sha256[kSha256Size];
+        bool hashed = Sha256End(&sha, sha256);
+        if (problems->size() != before) return false; // out abandons the temporary
+        if (!hashed) {
+            problems->push_back("the SHA-256 of the patch could not be computed");
+            return false;
+        }
+        summary->sha256 = HexBytes(sha256, kSha256Size);
         if (!CommitOutput(&out, &error)) {
             problems->push_back(error);
             return false;

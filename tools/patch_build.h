@@ -50,6 +50,7 @@ struct BuildSummary {
     uint32_t files = 0;
     uint64_t payloadBytes = 0; // the files' bytes
     uint64_t patchBytes = 0;   // the whole patch
+    std::string sha256;        // of the whole patch, lowercase hex
 };
 
 const uint32_t kMaxPatchFiles = 255;          // the version list is the 256th entry

@@ -3,6 +3,7 @@
 // the updater's narrow file layer can open.
 #pragma once
 #include <stdint.h>
+#include <stdio.h>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ std::vector<std::string> GetUtf8Arguments(int argc, char** argv);
 // removes the output being written when the tool is interrupted (Ctrl+C, a
 // closed console, a signal). Called once at start-up.
 void InstallExitCleanup();
+
+// True when out is a terminal (a console on Windows): progress is shown
+// there only, never into a file or a pipe.
+bool IsTerminal(FILE* out);
 
 // A file written through a temporary beside it: nothing appears under path
 // until CommitOutput, and an interrupted or failed write leaves nothing.

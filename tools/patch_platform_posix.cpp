@@ -40,6 +40,10 @@ void InstallExitCleanup() {
     }
 }
 
+bool IsTerminal(FILE* out) {
+    return isatty(fileno(out)) == 1;
+}
+
 OutputFile::OutputFile() : handle(-1) {}
 OutputFile::~OutputFile() {
     AbandonOutput(this);

@@ -5,6 +5,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -72,6 +73,10 @@ std::vector<std::string> GetUtf8Arguments(int argc, char** argv) {
         args.push_back(Utf8FromWide(wide[i]));
     LocalFree(wide);
     return args;
+}
+
+bool IsTerminal(FILE* out) {
+    return _isatty(_fileno(out)) != 0;
 }
 
 OutputFile::OutputFile() : handle(-1) {}

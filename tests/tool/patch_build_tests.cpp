@@ -5,6 +5,7 @@
 #include "file_selection.h"
 #include "patch_extract.h"
 #include "patch_platform.h"
+#include "sha256.h"
 #include "patch_text.h"
 #include "tool_fixture.h"
 #include "version_list.h"
@@ -280,6 +281,38 @@ TEST(PatchBuild, ReleaseDiffAgainstABase) {
     ASSERT_TRUE(InspectPatch(b.request.outPath, &r));
     EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
     EXPECT_EQ(r.entries.size(), 3u);
+}
+
+// The SHA-256 printed for publishing is that of the whole file written.
+TEST(PatchBuild, Sha256OfTheFinishedPatch) {
+    struct Case {
+        Bytes data;
+        const char* hex;
+    };
+    const Case cases[] = {
+        {Bytes(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {ToBytes("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+    };
+    for (const Case& c : cases) {
+        Sha256 sha;
+        unsigned char digest[kSha256Size];
+        ASSERT_TRUE(Sha256Begin(&sha));
+        Sha256Feed(&sha, c.data.data(), c.data.size());
+        ASSERT_TRUE(Sha256End(&sha, digest));
+        EXPECT_EQ(HexBytes(digest, kSha256Size), c.hex);
+    }
+    BuildBench b;
+    ASSERT_TRUE(b.Write("files/system.arc", PatternBytes(3 << 20, 1)));
+    BuildSummary summary;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
+    Bytes patch = b.Read("out/patch.exe");
+    Sha256 sha;
+    unsigned char digest[kSha256Size];
+    ASSERT_TRUE(Sha256Begin(&sha));
+    Sha256Feed(&sha, patch.data(), patch.size());
+    ASSERT_TRUE(Sha256End(&sha, digest));
+    EXPECT_EQ(summary.sha256, HexBytes(digest, kSha256Size));
 }
 
 TEST(PatchBuild, SameInputSameBytes) {
