@@ -79,11 +79,13 @@ if [ -e "$shipping" ]; then
 else
   echo "(no $shipping: the patch to ship is not built)"
 fi
+twin_flag=()
 if [ $width = 32 ]; then
   patch=$demo/quillmere-patch-1.02.exe
   echo "        32-bit Wine runs here: the demo installs this patch"
 else
-  "$krnpatch" build --stub "$twin" --title-file examples/title.txt \
+  twin_flag=(--allow-test-twin)
+  "$krnpatch" build "${twin_flag[@]}" --stub "$twin" --title-file examples/title.txt \
     --from "$files" --out "$demo/quillmere-patch-1.02-win64.exe"
   patch=$demo/quillmere-patch-1.02-win64.exe
   echo "        ^ the same patch on the 64-bit test twin of update.exe: this machine's Wine"
@@ -91,7 +93,7 @@ else
   echo "          installs this one"
 fi
 echo
-"$krnpatch" list "$patch"
+"$krnpatch" list "${twin_flag[@]}" "$patch"
 
 section "Setting up the example installation"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -10,7 +10,7 @@ pkgs=(
   googletest libgtest-dev libbenchmark-dev
   wine wine64 xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
   locales osslsigncode openssl
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev libssl-dev
 )
 
 die() {

@@ -20,7 +20,12 @@ struct PatchPlan {
     std::string title; // Shift-JIS
     std::vector<PatchSource> files;
     bool allowEmpty = false;
+    bool folderProblems = false; // the scan refused something: "no files" would mislead
+    uint32_t unchangedFromBase = 0;
 };
+
+// Called as the patch is written: bytes done of total.
+typedef void (*ProgressFn)(uint64_t done, uint64_t total, void* context);
 
 struct BuildRequest {
     std::string stubPath;
@@ -28,12 +33,24 @@ struct BuildRequest {
     std::string folder;
     std::string outPath;
     bool allowEmpty = false;
+    bool allowTestTwin = false;        // tests: the 64-bit twin of update.exe as the stub
+    std::string basePath;              // previous release: only files that differ go in
+    std::vector<std::string> excludes; // patterns, after the default ones
+    bool dryRun = false;               // plan and check, write nothing
+    ProgressFn progress = nullptr;
+    void* progressContext = nullptr;
 };
 
 struct BuildSummary {
+    std::vector<PatchSource> planned;  // the files going in, in patch order
+    std::vector<std::string> excluded; // "path (pattern)"
+    uint32_t unchanged = 0;            // files equal to the base's, left out
+    std::vector<std::string> removed;  // in the base, gone now: a patch cannot delete
+    std::vector<std::string> folders;  // install folders the player's side must have
     uint32_t files = 0;
     uint64_t payloadBytes = 0; // the files' bytes
     uint64_t patchBytes = 0;   // the whole patch
+    std::string sha256;        // of the whole patch, lowercase hex
 };
 
 const uint32_t kMaxPatchFiles = 255;          // the version list is the 256th entry
@@ -45,7 +62,10 @@ const uint32_t kMaxInstallPathBytes = 247;
 // Lists every file below folder (recursively), sorted by install path bytes.
 // Problems: an unreadable folder, names code page 932 cannot hold, entries
 // that are neither files nor folders.
-bool ScanFolder(const std::string& folder, std::vector<PatchSource>* files,
+// Files and folders matching an exclude pattern are skipped and named in
+// excluded ("path (pattern)").
+bool ScanFolder(const std::string& folder, const std::vector<std::string>& excludes,
+                std::vector<PatchSource>* files, std::vector<std::string>* excluded,
                 std::vector<std::string>* problems);
 // Size of the patch the plan gives.
 uint64_t PlannedPatchSize(const PatchPlan& plan);
@@ -59,7 +79,11 @@ std::string InstallPathProblem(const std::string& sjisPath);
 void CheckInstallNameSet(const std::vector<std::string>& names,
                          const std::vector<std::string>& labels,
                          std::vector<std::string>* problems);
-// Checks everything, then writes the patch through a temporary file. On
-// false nothing was written and problems says why.
+// Reason the stub (the whole file) cannot carry a patch, or empty: it must be
+// update.exe's 32-bit image (the 64-bit twin only when allowed), unsigned.
+std::string StubProblem(const unsigned char* stub, size_t size, bool allowTestTwin);
+// Checks everything, then streams the patch into a temporary file, at most a
+// chunk of any file in memory at a time. On false nothing was written and
+// problems says why.
 bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
                 std::vector<std::string>* problems);

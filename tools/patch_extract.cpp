@@ -1,42 +1,79 @@
 // Extraction: the inverse of build, for checking what a patch carries.
 #include "patch_extract.h"
 
+#include "package.h"
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
+#include "version_list.h"
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 namespace fs = std::filesystem;
 
-bool ExtractPatch(const std::string& patch, const std::string& folder, uint32_t* files,
-                  std::vector<std::string>* problems) {
+// Why files must not be written into folder, or empty.
+static std::string FolderProblem(const std::string& folder, bool intoNonEmpty) {
+    if (folder.empty()) return "the destination folder is empty text; name a folder";
+    std::error_code ec;
+    fs::path root = fs::u8path(folder);
+    if (!fs::exists(root, ec)) return std::string();
+    if (!fs::is_directory(root, ec)) return "the destination " + folder + " is not a folder";
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        if (NamesMatch(it->path().filename().u8string().c_str(), "krn.hvl"))
+            return "the destination " + folder +
+                   " holds KRN.hvl: it looks like an installation, whose version list "
+                   "extracting would replace; extract into a fresh folder";
+    if (!intoNonEmpty && !fs::is_empty(root, ec))
+        return "the destination " + folder +
+               " is not empty; name a fresh folder, or give --into-existing to write into it";
+    return std::string();
+}
+
+bool ExtractPatch(const std::string& patch, const std::string& folder, bool intoNonEmpty,
+                  uint32_t* files, std::vector<std::string>* problems, bool allowTestTwin) {
     *files = 0;
+    std::string refusal = FolderProblem(folder, intoNonEmpty);
+    if (!refusal.empty()) {
+        problems->push_back(refusal);
+        return false;
+    }
     PatchReport report;
-    InspectPatch(patch, &report);
+    InspectPatch(patch, &report, allowTestTwin);
     if (!report.errors.empty()) {
         problems->push_back(patch + " does not verify; run krnpatch verify for the reasons");
         return false;
     }
     std::ifstream in(fs::u8path(patch), std::ios::binary);
-    std::vector<char> bytes;
+    std::vector<char> chunk(kChunkSize);
     for (const InspectedEntry& entry : report.entries) {
         // Install paths passed the safety checks above: relative, no "..".
-        std::string relative = SjisToUtf8(entry.installName);
-        for (char& c : relative)
-            if (c == '\\') c = '/';
+        // The list goes out as KRN.hvl whatever its entry is called.
+        std::string relative = entry.isList ? "KRN.hvl" : SjisToUtf8(entry.installName);
+        std::replace(relative.begin(), relative.end(), '\\', '/');
         fs::path target = fs::u8path(folder) / fs::u8path(relative);
         std::error_code ec;
         fs::create_directories(target.parent_path(), ec);
-        bytes.resize(entry.size);
         in.seekg((std::streamoff)report.dataStart + entry.offset);
-        if (entry.size && !in.read(bytes.data(), (std::streamsize)entry.size)) {
-            problems->push_back(patch + ": cannot read " + SjisToUtf8(entry.name));
+        OutputFile out;
+        std::string error;
+        if (!CreateOutput(target.u8string(), &out, &error)) {
+            problems->push_back(error);
             return false;
         }
-        std::string error;
-        if (!ReplaceFileWith(target.u8string(), (const unsigned char*)bytes.data(), bytes.size(),
-                             &error)) {
+        for (uint32_t done = 0; done < entry.size;) {
+            uint32_t n = std::min<uint32_t>(entry.size - done, (uint32_t)chunk.size());
+            if (!in.read(chunk.data(), n)) {
+                problems->push_back(patch + ": cannot read " + SjisToUtf8(entry.name));
+                return false;
+            }
+            if (!WriteOutput(&out, chunk.data(), n, &error)) {
+                problems->push_back(error);
+                return false;
+            }
+            done += n;
+        }
+        if (!CommitOutput(&out, &error)) {
             problems->push_back(error);
             return false;
         }

@@ -8,6 +8,7 @@
 #include "patch_build.h"
 #include "patch_platform.h"
 #include "patch_text.h"
+#include "stub_image.h"
 #include "version_list.h"
 #include <filesystem>
 #include <fstream>
@@ -73,31 +74,6 @@ uint32_t ComputeListSeal(const unsigned char* list, size_t size) {
     return Le32(digest);
 }
 
-bool SealVersionList(std::vector<unsigned char>* patch, std::string* error) {
-    std::vector<unsigned char>& p = *patch;
-    size_t tableStart = kArchiveOffset + kArchiveHeaderSize;
-    if (p.size() < tableStart || memcmp(&p[kArchiveOffset], kArchiveMagic, 12) != 0) {
-        *error = "the package writer produced no long-entry archive";
-        return false;
-    }
-    uint32_t count = Le32(&p[kArchiveOffset + 12]);
-    uint64_t dataStart = tableStart + (uint64_t)count * kLongEntrySize;
-    for (uint32_t i = 0; i < count && dataStart <= p.size(); i++) {
-        const unsigned char* entry = &p[tableStart + (size_t)i * kLongEntrySize];
-        if (!NamesMatch(FieldText(entry, kLongNameSize).c_str(), "krn.hvl")) continue;
-        // After the name: offset in the data area, then size.
-        uint64_t start = dataStart + Le32(entry + kLongNameSize);
-        uint64_t size = Le32(entry + kLongNameSize + 4);
-        if (size < kListHeaderSize || start + size > p.size()) break;
-        uint32_t seal = ComputeListSeal(&p[(size_t)start], (size_t)size);
-        for (int b = 0; b < 4; b++)
-            p[(size_t)start + 8 + b] = (unsigned char)(seal >> (8 * b));
-        return true;
-    }
-    *error = "the package writer produced no readable version list";
-    return false;
-}
-
 bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts) {
     *facts = ImageFacts();
     auto inside = [&](uint64_t at, uint64_t n) { return at + n <= size; };
@@ -125,19 +101,39 @@ bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts) {
 
 // The program image in front of the payload: its machine, where its sections
 // end, and the certificate table a signature appends.
-static void InspectImage(FileObject* file, PatchReport* r) {
+static void InspectImage(FileObject* file, PatchReport* r, bool allowTestTwin) {
     std::vector<unsigned char> head(
         (size_t)(r->fileSize < kPayloadOffset ? r->fileSize : kPayloadOffset));
     ImageFacts facts;
     if (head.empty() || !ReadAt(file, 0, head.data(), (uint32_t)head.size()) ||
         !ReadImageFacts(head.data(), head.size(), &facts)) {
-        r->warnings.push_back("the file does not start with a Windows program image");
+        r->errors.push_back("this is not a patch: the file does not start with a Windows "
+                            "program image");
+        r->notPatch = true;
         return;
     }
     r->machine = facts.machine;
     r->imageEnd = facts.imageEnd;
     r->certOffset = facts.certOffset;
     r->certSize = facts.certSize;
+    bool identity = HasUpdateIdentity(head.data(), head.size());
+    if (r->fileSize <= kPayloadOffset) {
+        r->errors.push_back(identity ? "this is the bare update.exe, not a patch: nothing "
+                                       "follows the program at 0x70000"
+                                     : "this is not a patch: a Windows program with nothing "
+                                       "at 0x70000");
+        r->notPatch = true;
+        return;
+    }
+    if (!identity)
+        r->errors.push_back("the program in front of the payload is not update.exe (its version "
+                            "resource does not name update.exe): players would run something "
+                            "else");
+    else if (facts.machine == kMachineAmd64)
+        (allowTestTwin ? r->warnings : r->errors)
+            .push_back("built on the test twin: the program in front of the payload is the "
+                       "64-bit test twin of update.exe, which players cannot run; build on "
+                       "build/win32/update/update.exe");
     if (r->imageEnd > kPayloadOffset)
         r->errors.push_back("the program image reaches " + Hex32(r->imageEnd) +
                             ", into the payload at 0x70000: the title block overwrote part of it");
@@ -309,12 +305,17 @@ static void InspectInstallation(Package* package, PatchReport* r) {
             r->errors.push_back(label + ": its bytes cannot be read");
             entry.readable = false;
         }
+        const VersionRecord* record = FindByFileName(list, entry.name.c_str());
         if ((int)i == r->listIndex) {
             entry.isList = true;
-            entry.installName = entry.name;
+            entry.installName = record ? FieldText(record->path, kRecordPathSize) : entry.name;
+            if (record && !NamesMatch(entry.installName.c_str(), "krn.hvl"))
+                r->errors.push_back("the version list names " + SjisToUtf8(entry.installName) +
+                                    ": update.exe would take the list itself for that file "
+                                    "and stop on its digest");
+            if (record) recordUsed[(size_t)(record - list.records)] = true;
             continue;
         }
-        const VersionRecord* record = FindByFileName(list, entry.name.c_str());
         if (record) {
             entry.installName = FieldText(record->path, kRecordPathSize);
             entry.listed = true;
@@ -328,6 +329,8 @@ static void InspectInstallation(Package* package, PatchReport* r) {
                                         "installed");
             continue;
         }
+        if (NamesMatch(entry.installName.c_str(), "uninst.lst"))
+            r->errors.push_back(label + ": would replace the player's uninstall list");
         // update.exe composes "<folder>\<name>.tmp" in a 260-byte buffer; a
         // record path (at most 247 bytes) always leaves a few bytes.
         size_t used = entry.installName.size() + 1 + 4;
@@ -368,6 +371,11 @@ static void InspectTail(PatchReport* r) {
                                 " lies inside the payload: the patch was signed before its "
                                 "payload was appended, so the signature is broken; sign the "
                                 "finished patch");
+        else if ((uint64_t)r->certOffset + r->certSize > r->fileSize)
+            r->errors.push_back("the certificate table runs " +
+                                GroupDigits((uint64_t)r->certOffset + r->certSize - r->fileSize) +
+                                " bytes past the end of the file: the signed patch was cut "
+                                "short (an incomplete download or copy?)");
         else if ((uint64_t)r->certOffset + r->certSize != r->fileSize)
             r->warnings.push_back("bytes follow the certificate table; the signature will not "
                                   "verify");
@@ -377,7 +385,7 @@ static void InspectTail(PatchReport* r) {
     }
 }
 
-bool InspectPatch(const std::string& path, PatchReport* r) {
+bool InspectPatch(const std::string& path, PatchReport* r, bool allowTestTwin) {
     *r = PatchReport();
     std::error_code ec;
     r->fileSize = (uint64_t)fs::file_size(fs::u8path(path), ec);
@@ -401,7 +409,8 @@ bool InspectPatch(const std::string& path, PatchReport* r) {
                             " bytes; update.exe reads only below 2 GiB");
         if (r->fileSize > 0xFFFFFFFFull) return true; // sizes no longer fit 32 bits
     }
-    InspectImage(&file, r);
+    InspectImage(&file, r, allowTestTwin);
+    if (r->notPatch) return true; // one plain verdict rather than a list of damage
     InspectTitle(&file, r);
     if (r->fileSize < kArchiveOffset + kArchiveHeaderSize) {
         r->errors.push_back("the file is " + GroupDigits(r->fileSize) +

@@ -43,6 +43,7 @@ struct PatchReport {
     uint64_t payloadEnd = 0; // end of the last entry's bytes
     uint32_t certOffset = 0; // Authenticode certificate table, 0 when unsigned
     uint32_t certSize = 0;
+    bool notPatch = false;             // no payload or no program image: nothing else was looked at
     std::vector<std::string> errors;   // update.exe would fail or misbehave
     std::vector<std::string> warnings; // odd, but update.exe copes
 };
@@ -57,16 +58,15 @@ struct ImageFacts {
 bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts);
 
 // Reads the patch at path (UTF-8). False only when the file cannot be opened
-// at all; every other finding lands in the report.
-bool InspectPatch(const std::string& path, PatchReport* report);
+// at all; every other finding lands in the report. A patch built on the
+// 64-bit test twin is an error unless allowTestTwin (then a warning).
+bool InspectPatch(const std::string& path, PatchReport* report, bool allowTestTwin = false);
 
 // The seal: the low 32 bits of the content digest's rolling value over the
 // version list with its reserved field taken as zero, stored in that field.
 // The updater ignores the field in the package's list; the seal lets verify
 // notice a changed byte in a path, which no other check could see.
 uint32_t ComputeListSeal(const unsigned char* list, size_t size);
-// Seals the version list entry of a patch built in memory.
-bool SealVersionList(std::vector<unsigned char>* patch, std::string* error);
 
 void PrintPatchListing(const PatchReport& report, FILE* out);
 // Prints the findings; true when there are no errors.

@@ -2,13 +2,21 @@
 // refusals (each with its reason and nothing written) and determinism.
 #include "digest.h"
 #include "package.h"
+#include "file_selection.h"
 #include "patch_extract.h"
+#include "patch_platform.h"
+#include "sha256.h"
 #include "patch_text.h"
 #include "tool_fixture.h"
 #include "version_list.h"
 #include <functional>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -116,7 +124,7 @@ TEST(PatchBuild, ExtractGivesBackTheFolder) {
     std::vector<std::string> problems;
     ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
     uint32_t files = 0;
-    ASSERT_TRUE(ExtractPatch(b.request.outPath, b.Path("unpacked"), &files, &problems))
+    ASSERT_TRUE(ExtractPatch(b.request.outPath, b.Path("unpacked"), false, &files, &problems))
         << Joined(problems);
     EXPECT_EQ(files, 4u);
     for (const char* name : {"system.arc", "Archive/data01000.arc", "表示/表.dat"})
@@ -129,9 +137,182 @@ TEST(PatchBuild, ExtractGivesBackTheFolder) {
     patch.back() ^= 1;
     ASSERT_TRUE(b.Write("out/patch.exe", patch));
     problems.clear();
-    EXPECT_FALSE(ExtractPatch(b.request.outPath, b.Path("again"), &files, &problems));
+    EXPECT_FALSE(ExtractPatch(b.request.outPath, b.Path("again"), false, &files, &problems));
     EXPECT_TRUE(Mentions(problems, "does not verify"));
     EXPECT_FALSE(PathExists(Sjis(b.Path("again").c_str())));
+}
+
+// The destination decides: nothing is written into an installation, into
+// "", or into a folder that holds something unless that is asked for.
+TEST(PatchBuild, ExtractRefusesFoldersItWouldSpoil) {
+    BuildBench b;
+    ASSERT_TRUE(b.Write("files/system.arc", PatternBytes(30, 1)));
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    struct Case {
+        const char* folder; // below the scratch folder; null: ""
+        const char* holds;  // a file put there first, or null
+        bool intoExisting;
+        const char* reason; // null: extracted
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, true, "empty text"},       {"used", "notes.txt", false, "not empty"},
+        {"used2", "notes.txt", true, nullptr},        {"game", "KRN.hvl", true, "holds KRN.hvl"},
+        {"game2", "krn.HVL", false, "holds KRN.hvl"}, {"fresh", nullptr, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string folder = c.folder ? b.Path(c.folder) : std::string();
+        if (c.holds) {
+            b.Folder(c.folder);
+            b.Write(std::string(c.folder) + "/" + c.holds, ToBytes("keep"));
+        }
+        uint32_t files = 0;
+        problems.clear();
+        bool ok = ExtractPatch(b.request.outPath, folder, c.intoExisting, &files, &problems);
+        EXPECT_EQ(ok, c.reason == nullptr) << (c.folder ? c.folder : "\"\"") << Joined(problems);
+        if (c.reason) {
+            EXPECT_TRUE(Mentions(problems, c.reason)) << Joined(problems);
+            EXPECT_EQ(files, 0u);
+        }
+        if (c.holds) {
+            EXPECT_TRUE(b.Read(std::string(c.folder) + "/" + c.holds) == ToBytes("keep"));
+        }
+    }
+}
+
+#ifndef _WIN32
+// A build killed by a signal half-way through takes its temporary file with it.
+TEST(PatchBuild, InterruptedBuildLeavesNothing) {
+    BuildBench b;
+    ASSERT_TRUE(b.Write("files/big.arc", PatternBytes(3 << 20, 1)));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        InstallExitCleanup();
+        b.request.progress = [](uint64_t done, uint64_t total, void*) {
+            if (done > total / 2) raise(SIGINT); // while the patch is being written
+        };
+        std::vector<std::string> problems;
+        b.Build(&problems);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(ListFolder(Sjis(b.Path("out").c_str())).empty());
+}
+
+// A backslash is a plain character of a Linux name: the file verified is the
+// file written.
+TEST(PatchBuild, OutputNameWithABackslashIsTheFileVerified) {
+    BuildBench b;
+    ASSERT_TRUE(b.Write("files/system.arc", PatternBytes(30, 1)));
+    b.request.outPath = b.Path("out/v1\\patch.exe");
+    std::vector<std::string> problems;
+    ASSERT_TRUE(b.Build(&problems)) << Joined(problems);
+    PatchReport r;
+    ASSERT_TRUE(InspectPatch(b.request.outPath, &r)) << Joined(r.errors);
+    EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+}
+#endif
+
+TEST(PatchBuild, ExcludePatterns) {
+    struct Case {
+        const char* pattern;
+        const char* path;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"Thumbs.db", "Archive/thumbs.DB", true}, // any depth, any letter case
+        {".git", ".git", true},
+        {".git", "src/.git", true},
+        {".git", "a.git", false},
+        {"*.bak", "Archive/x.bak", true},
+        {"*.bak", "x.bak/y", true}, // the folder
+        {"Archive/*.arc", "Archive/d.arc", true},
+        {"Archive/*.arc", "Archive/sub/d.arc", false}, // '*' stops at '/'
+        {"*~", "system.arc~", true},
+        {"d?.arc", "d1.arc", true},
+        {"d?.arc", "d12.arc", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchesExclude(c.pattern, c.path), c.matches) << c.pattern << " " << c.path;
+}
+
+// A release diff: only what differs from the base goes in, what the base
+// had and the folder lost is named, litter stays out, a dry run writes nothing.
+TEST(PatchBuild, ReleaseDiffAgainstABase) {
+    BuildBench b;
+    for (const char* folder : {"base", "base/Archive", "files/Archive", "files/.svn"})
+        b.Folder(folder);
+    const struct {
+        const char* base; // null: not in the base
+        const char* now;  // null: removed since
+        const char* path;
+    } files[] = {
+        {"same", "same", "system.arc"},
+        {"old", "new", "Archive/data01000.arc"},
+        {nullptr, "added", "Archive/data01001.arc"},
+        {"gone", nullptr, "Archive/old.arc"},
+        {nullptr, "litter", "Thumbs.db"},
+        {nullptr, "litter", ".svn/entries"},
+    };
+    for (const auto& f : files) {
+        if (f.base) b.Write(std::string("base/") + f.path, ToBytes(f.base));
+        if (f.now) b.Write(std::string("files/") + f.path, ToBytes(f.now));
+    }
+    b.request.basePath = b.Path("base");
+    b.request.dryRun = true;
+    BuildSummary summary;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
+    EXPECT_TRUE(ListFolder(Sjis(b.Path("out").c_str())).empty());
+    ASSERT_EQ(summary.planned.size(), 2u);
+    EXPECT_EQ(summary.planned[0].shownPath, "Archive/data01000.arc");
+    EXPECT_EQ(summary.planned[1].shownPath, "Archive/data01001.arc");
+    EXPECT_EQ(summary.unchanged, 1u);
+    EXPECT_EQ(summary.removed, std::vector<std::string>{"Archive/old.arc"});
+    EXPECT_EQ(summary.excluded.size(), 2u) << Joined(summary.excluded);
+    EXPECT_EQ(summary.folders, std::vector<std::string>{"Archive"});
+
+    b.request.dryRun = false;
+    ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
+    PatchReport r;
+    ASSERT_TRUE(InspectPatch(b.request.outPath, &r));
+    EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+    EXPECT_EQ(r.entries.size(), 3u);
+}
+
+// The SHA-256 printed for publishing is that of the whole file written.
+TEST(PatchBuild, Sha256OfTheFinishedPatch) {
+    struct Case {
+        Bytes data;
+        const char* hex;
+    };
+    const Case cases[] = {
+        {Bytes(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {ToBytes("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+    };
+    for (const Case& c : cases) {
+        Sha256 sha;
+        unsigned char digest[kSha256Size];
+        ASSERT_TRUE(Sha256Begin(&sha));
+        Sha256Feed(&sha, c.data.data(), c.data.size());
+        ASSERT_TRUE(Sha256End(&sha, digest));
+        EXPECT_EQ(HexBytes(digest, kSha256Size), c.hex);
+    }
+    BuildBench b;
+    ASSERT_TRUE(b.Write("files/system.arc", PatternBytes(3 << 20, 1)));
+    BuildSummary summary;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
+    Bytes patch = b.Read("out/patch.exe");
+    Sha256 sha;
+    unsigned char digest[kSha256Size];
+    ASSERT_TRUE(Sha256Begin(&sha));
+    Sha256Feed(&sha, patch.data(), patch.size());
+    ASSERT_TRUE(Sha256End(&sha, digest));
+    EXPECT_EQ(summary.sha256, HexBytes(digest, kSha256Size));
 }
 
 TEST(PatchBuild, SameInputSameBytes) {
@@ -211,6 +392,13 @@ TEST(PatchBuild, RefusalsWriteNothing) {
         const char* what;
         std::function<void(BuildBench&)> arrange;
         const char* reason;
+        const char* absent = nullptr; // a misleading second reason
+    };
+    auto stub = [](const Bytes& bytes) {
+        return [bytes](BuildBench& b) {
+            b.Write("files/x.arc", Bytes(1));
+            b.Write("stub.exe", bytes);
+        };
     };
     const std::string longName = std::string(92, 'n') + ".arc"; // 96 bytes
     const Case cases[] = {
@@ -224,6 +412,26 @@ TEST(PatchBuild, RefusalsWriteNothing) {
          "is signed"},
         {"stub missing", [](BuildBench& b) { b.request.stubPath = b.Path("nothing.exe"); },
          "does not exist"},
+        {"stub empty", stub(Bytes()), "is not a Windows program"},
+        {"stub a text file", stub(ToBytes("MZ is how it starts\r\n")), "is not a Windows program"},
+        {"stub another program", stub(FakeStub(4096, 0x14C, "Setup.exe")), "not update.exe"},
+        {"stub the test twin", stub(FakeStub(4096, 0x8664)), "64-bit test twin"},
+        {"title with a line end", [](BuildBench& b) { b.request.title = "1.02\nfix"; },
+         "control character"},
+        {"title with a tab", [](BuildBench& b) { b.request.title = "1.02\tfix"; },
+         "control character"},
+        {"the uninstall list",
+         [](BuildBench& b) {
+             b.Write("files/x.arc", Bytes(1));
+             b.Write("files/UNINST.LST", Bytes(1));
+         },
+         "uninst.lst"},
+        {"the uninstall list in a sub-folder",
+         [](BuildBench& b) {
+             b.Folder("files/sub");
+             b.Write("files/sub/Uninst.lst", Bytes(1));
+         },
+         "uninst.lst", "--allow-empty"},
         {"title outside code page 932",
          [](BuildBench& b) { b.request.title = "Quillmere 〜 1.02"; }, "U+301C"},
         {"title with an emoji", [](BuildBench& b) { b.request.title = "patch \xF0\x9F\x98\x80"; },
@@ -278,7 +486,7 @@ TEST(PatchBuild, RefusalsWriteNothing) {
          },
          "would replace the stub"},
         {"folder missing", [](BuildBench& b) { b.request.folder = b.Path("nothing"); },
-         "does not exist"},
+         "does not exist", "--allow-empty"},
 #ifndef _WIN32
         // Names and paths Windows cannot even create.
         {"path of 248 bytes",
@@ -327,6 +535,9 @@ TEST(PatchBuild, RefusalsWriteNothing) {
         std::vector<std::string> problems;
         EXPECT_FALSE(b.Build(&problems)) << c.what;
         EXPECT_TRUE(Mentions(problems, c.reason)) << c.what << ":\n" << Joined(problems);
+        if (c.absent) {
+            EXPECT_FALSE(Mentions(problems, c.absent)) << c.what;
+        }
         // Nothing new beside the output, and the output as it was.
         EXPECT_TRUE(ListFolder(Sjis(b.Path("out").c_str())).empty()) << c.what;
         EXPECT_EQ(PathExists(out), existed) << c.what;
@@ -384,5 +595,35 @@ TEST(PatchBuild, TextConversionNamesTheCharacterThatDoesNotFit) {
         }
     }
 }
+
+#ifdef _WIN32
+// Paths reach the file layer in the ANSI code page, which may be UTF-8: its
+// conversion must not use the flags only the other code pages accept.
+TEST(PatchPlatform, PathsConvertExactlyInEveryAnsiCodePage) {
+    struct Case {
+        unsigned codePage;
+        const wchar_t* wide;
+        const char* utf8; // what the narrow text reads as; null: refused
+    };
+    const Case cases[] = {
+        {65001, L"C:\\クイルミア\\表.arc", "C:\\クイルミア\\表.arc"},
+        {932, L"C:\\クイルミア\\表.arc", "C:\\クイルミア\\表.arc"},
+        {932, L"caf\u00E9", nullptr},
+        {1252, L"caf\u00E9", nullptr}, // checked below through its bytes
+    };
+    for (const Case& c : cases) {
+        std::string narrow;
+        bool ok = WideToCodePageExactly(c.codePage, c.wide, &narrow);
+        if (c.codePage == 1252) {
+            EXPECT_TRUE(ok && narrow == "caf\xE9");
+            continue;
+        }
+        EXPECT_EQ(ok, c.utf8 != nullptr) << c.codePage;
+        if (c.utf8) {
+            EXPECT_EQ(c.codePage == 65001 ? narrow : SjisToUtf8(narrow), c.utf8);
+        }
+    }
+}
+#endif
 
 } // namespace

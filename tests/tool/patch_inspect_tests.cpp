@@ -1,5 +1,6 @@
 // list and verify: they agree with what the package writer wrote, name every
 // kind of damage, notice one flipped byte in any entry, and survive garbage.
+#include "install_check.h"
 #include "package.h"
 #include "package_writer.h"
 #include "patch_text.h"
@@ -179,6 +180,14 @@ TEST(PatchInspect, NamesEveryKindOfDamage) {
              (*e)[1].listPath.clear();
          },
          nullptr, "second version list"},
+        {"the list's name in a record of a sub-folder",
+         [](WriterOptions*, std::vector<WriterEntry>* e) { (*e)[1].listPath = "Archive\\KRN.hvl"; },
+         nullptr, "take the list itself"},
+        {"the uninstall list",
+         [](WriterOptions*, std::vector<WriterEntry>* e) {
+             (*e)[1].name = (*e)[1].listPath = "Uninst.LST";
+         },
+         nullptr, "uninstall list"},
         {"title without NUL", nullptr,
          [](Bytes* p) { memset(&(*p)[kPayloadOffset], 'A', kTitleBlockSize); }, "no NUL"},
         {"bytes behind the title", nullptr, [](Bytes* p) { (*p)[kPayloadOffset + 1000] = 1; },
@@ -234,7 +243,7 @@ TEST(PatchInspect, OneFlippedByteInAnyEntryFailsVerify) {
     ASSERT_TRUE(BuildPatch(request, &summary, &problems)) << Joined(problems);
     PatchReport clean;
     ASSERT_TRUE(InspectPatch(request.outPath, &clean));
-    ASSERT_TRUE(clean.errors.empty() && clean.warnings.size() == 1) << Joined(clean.warnings);
+    ASSERT_TRUE(clean.errors.empty() && clean.warnings.empty()) << Joined(clean.warnings);
 
     // Open and closed for each flip: the updater's file layer shares a file
     // for reading only, so a writer still holding it would lock it out.
@@ -291,6 +300,47 @@ TEST(PatchInspect, SurvivesAnyByteOfHeaderAndTableDamaged) {
     }
 }
 
+// What is in front of the payload, or whether there is a payload at all,
+// said in plain words.
+TEST(PatchInspect, TellsWhatIsNotAPatchOrNotOnUpdateExe) {
+    WriterOptions options;
+    options.title = "t";
+    auto patchOn = [&](const Bytes& stub) {
+        Bytes patch;
+        std::string error;
+        EXPECT_TRUE(BuildPackage(stub, options, TwoFiles(), &patch, &error)) << error;
+        return patch;
+    };
+    struct Case {
+        const char* what;
+        Bytes file;
+        bool allowTestTwin;
+        const char* error; // null: verifies
+    };
+    const Case cases[] = {
+        {"empty file", Bytes(), false, "this is not a patch"},
+        {"text file", ToBytes("BHV_V2__ and more text\n"), false, "this is not a patch"},
+        {"bare update.exe", FakeStub(), false, "this is the bare update.exe"},
+        {"bare setup.exe", FakeStub(4096, 0x14C, "Setup.exe"), false, "this is not a patch"},
+        {"patch on setup.exe", patchOn(FakeStub(4096, 0x14C, "Setup.exe")), false,
+         "not update.exe"},
+        {"patch on the test twin", patchOn(FakeStub(4096, 0x8664)), false,
+         "built on the test twin"},
+        {"patch on the test twin, for tests", patchOn(FakeStub(4096, 0x8664)), true, nullptr},
+        {"patch on update.exe", patchOn(FakeStub()), false, nullptr},
+    };
+    for (const Case& c : cases) {
+        ToolScratch t;
+        ASSERT_TRUE(t.Write("file.exe", c.file));
+        PatchReport r;
+        ASSERT_TRUE(InspectPatch(t.Path("file.exe"), &r, c.allowTestTwin)) << c.what;
+        if (c.error)
+            EXPECT_TRUE(Mentions(r.errors, c.error)) << c.what << ":\n" << Joined(r.errors);
+        else
+            EXPECT_TRUE(r.errors.empty()) << c.what << ":\n" << Joined(r.errors);
+    }
+}
+
 TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
     WriterOptions options;
     options.title = "t";
@@ -308,12 +358,13 @@ TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
         {end, nullptr, nullptr}, // signed after the payload was appended
         {end - 100, "signed before", nullptr},
         {end - 4, "signed before", nullptr},
+        {end + 1, "cut short", nullptr}, // its table ends a byte past the file's end
     };
     for (const Case& c : cases) {
         ToolScratch t;
         PatchReport r;
         auto appendTable = [&](Bytes* p) {
-            if (c.offset == end) p->resize(p->size() + 16, 0x5A);
+            if (c.offset >= end) p->resize(p->size() + 16, 0x5A);
         };
         ASSERT_TRUE(InspectWritten(t, StubWithSecurityDirectory(c.offset, 16), options, TwoFiles(),
                                    appendTable, &r));
@@ -356,6 +407,53 @@ TEST(PatchInspect, ReadsVersionListFiles) {
     EXPECT_FALSE(ReadVersionListFile(t.Path("missing.hvl"), &list));
 }
 
+// check: each record of an installation's KRN.hvl against its file.
+TEST(InstallCheck, TellsOkChangedMissingAndUnsafe) {
+    ToolScratch t;
+    t.Folder("game");
+    t.Folder("game/Archive");
+    struct Case {
+        const char* recorded; // Shift-JIS path in the list
+        const char* onDisk;   // file written under the folder, or null
+        bool sameBytes;       // the file holds the bytes whose digest is recorded
+        CheckState state;
+    };
+    const Case cases[] = {
+        {"system.arc", "game/system.arc", true, kCheckOk},
+        {"Archive\\data01000.arc", "game/Archive/data01000.arc", false, kCheckChanged},
+        {"Archive\\data01001.arc", nullptr, true, kCheckMissing},
+        {"..\\outside.arc", "outside.arc", true, kCheckUnsafe},
+    };
+    Bytes list(16 + 4 * 256, 0);
+    memcpy(&list[0], "BHV_V2__", 8);
+    PutLe32(&list, 12, 4);
+    for (size_t i = 0; i < 4; i++) {
+        const Case& c = cases[i];
+        Bytes bytes = PatternBytes(100 + i, (unsigned)i);
+        unsigned char digest[kDigestSize] = {0};
+        FeedDigest(digest, bytes.data(), bytes.size());
+        memcpy(&list[16 + i * 256], c.recorded, strlen(c.recorded));
+        memcpy(&list[16 + i * 256 + 248], digest, kDigestSize);
+        if (!c.sameBytes) bytes.push_back(0);
+        if (c.onDisk) {
+            ASSERT_TRUE(t.Write(c.onDisk, bytes));
+        }
+    }
+    ASSERT_TRUE(t.Write("game/KRN.hvl", list));
+    InstallCheck check;
+    EXPECT_FALSE(CheckInstallation(t.Path("game"), &check));
+    ASSERT_EQ(check.files.size(), 4u);
+    for (size_t i = 0; i < 4; i++)
+        EXPECT_EQ(check.files[i].state, cases[i].state) << cases[i].recorded;
+
+    // Only an installation whose every file matches passes.
+    list.resize(16 + 256);
+    PutLe32(&list, 12, 1);
+    ASSERT_TRUE(t.Write("game/KRN.hvl", list));
+    EXPECT_TRUE(CheckInstallation(t.Path("game"), &check));
+    EXPECT_FALSE(CheckInstallation(t.Path("nothing"), &check));
+}
+
 #ifdef KRN_TOOL_PATH
 // The program itself: exit statuses and where its words go.
 int RunTool(const std::string& arguments, const std::string& output) {
@@ -390,6 +488,98 @@ TEST(PatchTool, ExitStatusesAndMessages) {
     ASSERT_TRUE(t.Write("patch.exe", patch));
     EXPECT_EQ(RunTool("verify " + t.Path("patch.exe"), out), 1);
     EXPECT_NE(ReadText(out).find("FAILED"), std::string::npos);
+}
+
+// Output levels and machine-readable output: every --json run prints one
+// object that a JSON parser accepts, --quiet prints nothing on success.
+TEST(PatchTool, JsonQuietAndVersion) {
+    ToolScratch t;
+    t.Folder("files");
+    t.Folder("game");
+    ASSERT_TRUE(t.Write("stub.exe", FakeStub()));
+    ASSERT_TRUE(t.Write("files/system.arc", PatternBytes(10, 1)));
+    Bytes emptyList(16, 0);
+    memcpy(&emptyList[0], "BHV_V2__", 8);
+    ASSERT_TRUE(t.Write("game/KRN.hvl", emptyList));
+    std::string out = t.Path("out.txt"), patch = t.Path("patch.exe");
+    ASSERT_EQ(RunTool("build --quiet --stub=" + t.Path("stub.exe") + " --from=" + t.Path("files") +
+                          " --out=" + patch + " --title=--beta--",
+                      out),
+              0)
+        << ReadText(out);
+    EXPECT_EQ(ReadText(out), "");
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* has; // in stdout; "" with status 0 for --quiet: nothing at all
+    };
+    const Case cases[] = {
+        {"list --json " + patch, 0, "\"title\": \"--beta--\""},
+        {"verify --json " + patch, 0, "\"state\": \"match\""},
+        {"check --json " + t.Path("game"), 0, "\"files\": []"},
+        {"show-list --json " + t.Path("game/KRN.hvl"), 0, "\"magic\": \"BHV_V2__\""},
+        {"digest --json " + t.Path("files/system.arc") + " " + t.Path("none"), 1, "no such file"},
+        {"verify --json " + t.Path("files/system.arc"), 1, "this is not a patch"},
+        {"verify --quiet " + patch, 0, ""},
+        {"--version", 0, "(commit "},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RunTool(c.arguments, out), c.status) << c.arguments << ReadText(out);
+        std::string text = ReadText(out);
+        if (*c.has) {
+            EXPECT_NE(text.find(c.has), std::string::npos) << c.arguments << ": " << text;
+        } else {
+            EXPECT_EQ(text, "") << c.arguments;
+        }
+        if (c.arguments.find("--json") != std::string::npos) {
+            EXPECT_EQ(system(("python3 -m json.tool " + out + " >/dev/null").c_str()), 0)
+                << c.arguments << ": " << text;
+        }
+    }
+}
+
+// Options are never resolved silently: each complaint names the option, goes
+// to stderr alone, and exits with 2; help works for every command.
+TEST(PatchTool, CommandLineComplaintsNameTheOption) {
+    ToolScratch t;
+    ASSERT_TRUE(t.Write("title.txt", ToBytes("t")));
+    std::string out = t.Path("out.txt"), err = t.Path("err.txt");
+    std::string build = "build --stub s.exe --from f --out p.exe ";
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* stderrHas; // null: stderr stays empty
+    };
+    const Case cases[] = {
+        {build + "--title a --title-file " + t.Path("title.txt"), 2, "not both"},
+        {build + "--title a --title b", 2, "--title is given twice"},
+        {"build --stub --from f --out p.exe --title a", 2, "--stub needs a value"},
+        {build + "--title a --frobnicate", 2, "unknown option --frobnicate"},
+        {build + "--title", 2, "--title needs a value"},
+        {build + "--allow-empty=yes --title a", 2, "--allow-empty takes no value"},
+        {"help nonsense", 2, "no command nonsense"},
+        {"nonsense", 2, "unknown command nonsense"},
+        {"verify", 2, "takes one patch file"},
+        {"show-list --help", 0, nullptr},
+        {"digest --help", 0, nullptr},
+        {"extract --help", 0, nullptr},
+        {"help build", 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string command =
+            std::string(KRN_TOOL_PATH) + " " + c.arguments + " >" + out + " 2>" + err;
+        int status = system(command.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status) << c.arguments;
+        std::string complaint = ReadText(err);
+        if (c.stderrHas) {
+            EXPECT_EQ(complaint.rfind("krnpatch: ", 0), 0u) << c.arguments << ": " << complaint;
+            EXPECT_NE(complaint.find(c.stderrHas), std::string::npos)
+                << c.arguments << ": " << complaint;
+        } else {
+            EXPECT_EQ(complaint, "") << c.arguments;
+            EXPECT_NE(ReadText(out).find("usage: krnpatch"), std::string::npos) << c.arguments;
+        }
+    }
 }
 #endif
 

@@ -35,7 +35,7 @@ with open(sys.argv[1], "wb") as f:
         f.write(path.ljust(248, b"\0") + bytes(8))
 PY
 
-out=$(run "$krnpatch" build --stub "$(win "$stub")" --title "署名テスト" \
+out=$(run "$krnpatch" build --allow-test-twin --stub "$(win "$stub")" --title "署名テスト" \
         --from "$(win "$scratch/files")" --out "$(win "$scratch/patch.exe")") || fail "build: $out"
 echo "$out"
 osslsigncode sign -certs "$scratch/c.pem" -key "$scratch/k.pem" -n "Quillmere patch" \
@@ -46,7 +46,7 @@ osslsigncode verify -CAfile "$scratch/c.pem" -in "$scratch/signed.exe" >/dev/nul
 # A signed stub is refused: its certificate table would end up inside the patch.
 osslsigncode sign -certs "$scratch/c.pem" -key "$scratch/k.pem" -in "$stub" \
   -out "$scratch/signed-stub.exe" >/dev/null || fail "osslsigncode sign (stub)"
-if out=$(run "$krnpatch" build --stub "$(win "$scratch/signed-stub.exe")" --title x \
+if out=$(run "$krnpatch" build --allow-test-twin --stub "$(win "$scratch/signed-stub.exe")" --title x \
            --from "$(win "$scratch/files")" --out "$(win "$scratch/bad.exe")" 2>&1); then
   fail "a signed stub was accepted"
 fi
@@ -57,7 +57,7 @@ size=$(stat -c %s "$scratch/patch.exe")
 [ "$(stat -c %s "$scratch/signed.exe")" -gt "$size" ] || fail "nothing was appended"
 cmp -s <(tail -c +458753 "$scratch/patch.exe") <(tail -c +458753 "$scratch/signed.exe" | head -c $((size - 458752))) ||
   fail "signing changed bytes of the payload"
-listing=$(run "$krnpatch" list "$(win "$scratch/signed.exe")") || fail "verify refused the signed patch: $listing"
+listing=$(run "$krnpatch" list --allow-test-twin "$(win "$scratch/signed.exe")") || fail "verify refused the signed patch: $listing"
 echo "$listing" | grep -q "^signature: certificate table" || fail "list shows no signature: $listing"
 echo "$listing" | grep -q "^OK:" || fail "list: $listing"
 

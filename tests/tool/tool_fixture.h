@@ -25,29 +25,40 @@ struct ToolScratch {
     }
 };
 
-// A stand-in stub: "MZ" and zeros, small enough to leave room for the padding.
-inline Bytes FakeStub(size_t size = 4096) {
-    Bytes stub(size, 0);
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    return stub;
-}
-
 inline void PutLe32(Bytes* b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++)
         (*b)[at + i] = (unsigned char)(v >> (8 * i));
 }
 
-// A minimal PE header whose certificate table the test places at will.
-inline Bytes StubWithSecurityDirectory(uint32_t offset, uint32_t size) {
-    Bytes stub = FakeStub(1024);
+// UTF-16LE of ASCII text with its terminator, as a version resource holds it.
+inline void PutWide(Bytes* b, size_t at, const char* ascii) {
+    for (size_t i = 0; i <= strlen(ascii); i++)
+        (*b)[at + 2 * i] = (unsigned char)ascii[i];
+}
+
+// A stand-in for update.exe: PE headers at 0x80 for the machine, no
+// sections, and the version resource's original file name at 0x200 (6 bytes
+// into its String block, as the resource compiler lays it out).
+inline Bytes FakeStub(size_t size = 4096, uint16_t machine = 0x14C,
+                      const char* originalName = "update.exe") {
+    Bytes stub(size, 0);
+    stub[0] = 'M';
+    stub[1] = 'Z';
     PutLe32(&stub, 0x3C, 0x80);
     memcpy(&stub[0x80], "PE\0\0", 4);
-    stub[0x84] = 0x4C; // i386
-    stub[0x85] = 0x01;
-    stub[0x94] = 0xE0; // optional header of 224 bytes, no sections
+    stub[0x84] = (unsigned char)machine;
+    stub[0x85] = (unsigned char)(machine >> 8);
+    stub[0x94] = 0xE0; // optional header of 224 bytes
     stub[0x98] = 0x0B; // PE32
     stub[0x99] = 0x01;
+    PutWide(&stub, 0x206, "OriginalFilename");
+    PutWide(&stub, 0x206 + 34, originalName);
+    return stub;
+}
+
+// The stand-in stub with a certificate table the test places at will.
+inline Bytes StubWithSecurityDirectory(uint32_t offset, uint32_t size) {
+    Bytes stub = FakeStub(1024);
     PutLe32(&stub, 0x98 + 96 + 4 * 8, offset);
     PutLe32(&stub, 0x98 + 96 + 4 * 8 + 4, size);
     return stub;
