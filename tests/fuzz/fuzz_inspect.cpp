@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Snapshot before = TakeSnapshot(root.path);
     uint32_t files = 0;
     std::vector<std::string> problems;
-    FUZZ_CHECK(ExtractPatch(hostPatch, out, &files, &problems));
+    FUZZ_CHECK(ExtractPatch(hostPatch, out, false, &files, &problems));
     FUZZ_CHECK(files == report.entries.size());
     Snapshot after = TakeSnapshot(root.path);
     for (const auto& item : after)

@@ -22,7 +22,10 @@ bool WritePatchFile(const std::string& path, const uint8_t* payload, size_t size
         if (c == '\\') c = '/';
     int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
+    // A stub the tool takes for update.exe, so that verify looks at the payload.
+    static const Bytes stub = FakeUpdateStub(4096);
     bool ok = ftruncate(fd, kPayloadOffset) == 0 &&
+              pwrite(fd, stub.data(), stub.size(), 0) == (ssize_t)stub.size() &&
               (size == 0 || pwrite(fd, payload, size, kPayloadOffset) == (ssize_t)size);
     return close(fd) == 0 && ok;
 }

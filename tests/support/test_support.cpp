@@ -264,3 +264,28 @@ WriterEntry PatternEntry(const std::string& name, const std::string& listPath, s
     e.data = PatternBytes(size, seed);
     return e;
 }
+
+Bytes FakeUpdateStub(size_t size, uint16_t machine, const char* originalName) {
+    Bytes stub(size, 0);
+    auto put32 = [&stub](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; i++)
+            stub[at + i] = (unsigned char)(v >> (8 * i));
+    };
+    // UTF-16LE of ASCII text with its terminator, as a version resource holds it.
+    auto putWide = [&stub](size_t at, const char* ascii) {
+        for (size_t i = 0; i <= strlen(ascii); i++)
+            stub[at + 2 * i] = (unsigned char)ascii[i];
+    };
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    put32(0x3C, 0x80);
+    memcpy(&stub[0x80], "PE\0\0", 4);
+    stub[0x84] = (unsigned char)machine;
+    stub[0x85] = (unsigned char)(machine >> 8);
+    stub[0x94] = 0xE0; // optional header of 224 bytes
+    stub[0x98] = 0x0B; // PE32
+    stub[0x99] = 0x01;
+    putWide(0x206, "OriginalFilename");
+    putWide(0x206 + 34, originalName);
+    return stub;
+}

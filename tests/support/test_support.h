@@ -3,6 +3,7 @@
 // Shift-JIS, backslashes accepted on every platform).
 #pragma once
 #include "package_writer.h"
+#include <stdint.h>
 #include <string>
 #include <vector>
 
@@ -35,3 +36,8 @@ std::string Sjis(const char* utf8);
 // A package entry of size pattern bytes; listPath empty leaves it out of the list.
 WriterEntry PatternEntry(const std::string& name, const std::string& listPath, size_t size,
                          unsigned seed);
+// A stand-in for update.exe that the tool takes for it: PE headers at 0x80
+// for the machine, no sections, and the version resource's original file name
+// at 0x200 (6 bytes into its String block, as the resource compiler lays it out).
+Bytes FakeUpdateStub(size_t size, uint16_t machine = 0x14C,
+                     const char* originalName = "update.exe");

@@ -36,24 +36,9 @@ inline void PutWide(Bytes* b, size_t at, const char* ascii) {
         (*b)[at + 2 * i] = (unsigned char)ascii[i];
 }
 
-// A stand-in for update.exe: PE headers at 0x80 for the machine, no
-// sections, and the version resource's original file name at 0x200 (6 bytes
-// into its String block, as the resource compiler lays it out).
 inline Bytes FakeStub(size_t size = 4096, uint16_t machine = 0x14C,
                       const char* originalName = "update.exe") {
-    Bytes stub(size, 0);
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    PutLe32(&stub, 0x3C, 0x80);
-    memcpy(&stub[0x80], "PE\0\0", 4);
-    stub[0x84] = (unsigned char)machine;
-    stub[0x85] = (unsigned char)(machine >> 8);
-    stub[0x94] = 0xE0; // optional header of 224 bytes
-    stub[0x98] = 0x0B; // PE32
-    stub[0x99] = 0x01;
-    PutWide(&stub, 0x206, "OriginalFilename");
-    PutWide(&stub, 0x206 + 34, originalName);
-    return stub;
+    return FakeUpdateStub(size, machine, originalName);
 }
 
 // The stand-in stub with a certificate table the test places at will.
