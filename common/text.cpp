@@ -264,6 +264,18 @@ static uint32_t LowerDoubleByte(uint32_t c) {
 
 // Names are Shift-JIS whatever they look like, so this walks by Shift-JIS
 // characters and never touches a trail byte on its own.
+char* LastSeparator(char* path) {
+    char* last = nullptr;
+    for (char* p = path; *p; p++) {
+        if (IsLeadByte((unsigned char)*p) && p[1]) {
+            p++;
+            continue;
+        }
+        if (*p == '\\' || *p == '/') last = p;
+    }
+    return last;
+}
+
 char* LowerName(char* s) {
     unsigned char* p = (unsigned char*)s;
     while (*p) {

@@ -66,6 +66,10 @@ const char* FindChar(const char* s, uint32_t v);
 // byte is never changed on its own. In place; returns s.
 char* LowerName(char* s);
 
+// The last '\\' or '/' of a Shift-JIS path, or null; a trail byte 0x5C is
+// part of its character, not a separator.
+char* LastSeparator(char* path);
+
 // Length in units of a NUL-terminated UTF-16 string.
 size_t WideLength(const WideChar* w);
 

@@ -108,14 +108,7 @@ void DeleteStepTemps(const char* folder, const CommitStep* steps, uint32_t count
 // The folder a path is in, Shift-JIS aware.
 static void ParentOf(char (&folder)[kMaxPath], const char* path) {
     CopyText(folder, path);
-    char* last = nullptr;
-    for (char* p = folder; *p; p++) {
-        if (IsLeadByte((unsigned char)*p) && p[1]) {
-            p++;
-            continue;
-        }
-        if (*p == '\\' || *p == '/') last = p;
-    }
+    char* last = LastSeparator(folder);
     if (last) *last = 0;
 }
 

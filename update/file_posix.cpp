@@ -250,14 +250,7 @@ static void HostFolder(const char* host, char (&folder)[kHostPathSize]) {
 // The same in program form, for the test seam: Shift-JIS aware.
 static void ProgramFolder(const char* path, char (&folder)[kMaxPath]) {
     snprintf(folder, sizeof folder, "%s", path);
-    char* last = nullptr;
-    for (char* p = folder; *p; p++) {
-        if (IsLeadByte((unsigned char)*p) && p[1]) {
-            p++;
-            continue;
-        }
-        if (*p == '\\' || *p == '/') last = p;
-    }
+    char* last = LastSeparator(folder);
     if (last) *last = 0;
 }
 
