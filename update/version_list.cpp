@@ -284,23 +284,9 @@ void PruneInstalledList(const char* installFolder) {
         FreeInstalledList(&list);
         return;
     }
-    // Kept records are compacted in place, in their order.
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < list.count; i++) {
-        char relative[kMaxPath], full[kMaxPath];
-        CopyField(relative, list.records[i].path, kRecordPathSize);
-        if (!FormatText(full, "%s\\%s", installFolder, relative)) {
-            FreeInstalledList(&list);
-            return;
-        }
-        // Anything that exists, a folder too, keeps its record.
-        if (GetPathAttributes(full) == kInvalidAttributes) continue;
-        if (kept != i) list.records[kept] = list.records[i];
-        kept++;
-    }
-    if (kept != list.count) {
-        list.count = kept;
-        WriteInstalledList(list, installFolder);
-    }
+    uint32_t before = list.count;
+    const char* const nothingComing[] = {nullptr};
+    DropMissingRecords(&list, installFolder, nothingComing);
+    if (list.count != before) WriteInstalledList(list, installFolder);
     FreeInstalledList(&list);
 }
