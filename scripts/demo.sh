@@ -167,7 +167,7 @@ case $code in
   0x00000000) meaning="UPDATE_OK: every file installed, lists updated" ;;
   0x80000001) meaning="UPDATE_E_PACKAGE: the package is damaged" ;;
   0x80000004) meaning="UPDATE_E_FAILED: the installation could not be written" ;;
-  *) meaning="see update/result_codes.h" ;;
+  *) meaning="see patch/result_codes.h" ;;
 esac
 echo "exit status of update.exe: ${code:-none} ($meaning)"
 echo "files:"

@@ -5,6 +5,7 @@
 // the steps before the first change, so that a failure is undone here and a
 // kill or power cut is undone by the next run.
 #pragma once
+#include "file_system.h"
 #include "result_codes.h"
 #include <stdint.h>
 

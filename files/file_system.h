@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+const size_t kMaxPath = 260; // MAX_PATH: every program-form path buffer
+
 const uint32_t kInvalidAttributes = 0xFFFFFFFF;
 const uint32_t kAttrReadOnly = 0x01;
 const uint32_t kAttrDirectory = 0x10;

@@ -2,6 +2,7 @@
 // package entries are written. They come from the package, so they are checked
 // before anything is written.
 #pragma once
+#include "file_system.h"
 #include "result_codes.h"
 #include "text.h"
 #include <stdint.h>

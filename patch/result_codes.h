@@ -1,6 +1,5 @@
 // Result codes of the update procedure; the exit status of update.exe carries them bit for bit.
 #pragma once
-#include <stddef.h>
 #include <stdint.h>
 
 const uint32_t UPDATE_OK = 0;
@@ -10,5 +9,3 @@ const uint32_t UPDATE_E_FAILED = 0x80000004;         // installation could not b
 const uint32_t UPDATE_E_UNINSTALL_LIST = 0x80000005; // files in place, uninst.lst not updated
 const uint32_t UPDATE_E_CANCELLED = 0x80000006;      // user confirmed the cancel question
 const uint32_t UPDATE_E_CLOSED = 0x80000007;         // dialog closed or WM_QUIT met
-
-const size_t kMaxPath = 260; // MAX_PATH: the updater's path buffers

@@ -5,7 +5,6 @@
 #include "file_faults.h"
 #include "file_object.h"
 #include "file_system.h"
-#include "result_codes.h"
 #include "text.h"
 #include <errno.h>
 #include <fcntl.h>

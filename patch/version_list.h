@@ -5,6 +5,7 @@
 #include "digest.h"
 #include "file_object.h"
 #include "package.h"
+#include "file_system.h"
 #include "result_codes.h"
 #include <stdint.h>
 
