@@ -1,0 +1,1 @@
+example data archive 00900, dropped in 1.02

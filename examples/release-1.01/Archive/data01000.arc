@@ -1,0 +1,1 @@
+example data archive 01000, release 1.01

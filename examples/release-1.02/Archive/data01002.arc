@@ -1,0 +1,1 @@
+example data archive 01002, new in 1.02

@@ -1,0 +1,1 @@
+example system archive 1.02
