@@ -186,7 +186,11 @@ echo "installed version list after:"
 "$krnpatch" show-list "$install/KRN.hvl" | sed 's/^/  /'
 echo "uninst.lst after:"
 tr -d '\0' <"$install/uninst.lst" | sed 's/^/  /'
+echo "the installation as a support person checks it (krnpatch check):"
+check_status=0
+"$krnpatch" check "$install" >"$demo/check.txt" || check_status=$?
+sed 's/^/  /' "$demo/check.txt"
 [ -e "$demo/progress.png" ] && echo "screenshot: build/demo/progress.png"
 "$wine" "$driver" clear-folder >/dev/null 2>&1 || true
 wineserver -k 2>/dev/null || true
-[ "$code" = "0x00000000" ]
+[ "$code" = "0x00000000" ] && [ "$check_status" = 0 ]
