@@ -355,7 +355,9 @@ TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
         const char* warning;
     };
     const Case cases[] = {
-        {end, nullptr, nullptr}, // signed after the payload was appended
+        // Signed after the payload was appended: in place, so its contents
+        // are read, and these 16 bytes are no signature.
+        {end, "certificate table has a first entry", nullptr},
         {end - 100, "signed before", nullptr},
         {end - 4, "signed before", nullptr},
         {end + 1, "cut short", nullptr}, // its table ends a byte past the file's end
@@ -488,6 +490,77 @@ TEST(PatchTool, ExitStatusesAndMessages) {
     ASSERT_TRUE(t.Write("patch.exe", patch));
     EXPECT_EQ(RunTool("verify " + t.Path("patch.exe"), out), 1);
     EXPECT_NE(ReadText(out).find("FAILED"), std::string::npos);
+}
+
+// A signature's image digest is checked against the file: a patch signed
+// with a throwaway certificate, then changed at one point at a time.
+TEST(PatchTool, SignatureDigestCoversTheFile) {
+    if (system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "osslsigncode or openssl missing (scripts/install-deps.sh installs them)";
+    ToolScratch t;
+    WriterOptions options;
+    options.title = "t";
+    Bytes patch;
+    std::string error, key = t.Path("k.pem"), cert = t.Path("c.pem"), out = t.Path("out.txt");
+    Bytes stub = FakeStub();
+    PutLe32(&stub, 0x98 + 92, 16); // NumberOfRvaAndSizes: the signer wants the table's entry
+    ASSERT_TRUE(BuildPackage(stub, options, TwoFiles(), &patch, &error)) << error;
+    ASSERT_TRUE(t.Write("patch.exe", patch));
+    ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+                      "'/CN=Throwaway patch signer' -keyout " +
+                      key + " -out " + cert + " >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    for (std::string hash : {"sha1", "sha256"})
+        ASSERT_EQ(
+            system(("osslsigncode sign -h " + hash + " -certs " + cert + " -key " + key + " -in " +
+                    t.Path("patch.exe") + " -out " + t.Path(hash + ".exe") + " >/dev/null")
+                       .c_str()),
+            0);
+    Bytes signed256 = t.Read("sha256.exe");
+    ImageFacts facts;
+    ASSERT_TRUE(ReadImageFacts(signed256.data(), signed256.size(), &facts));
+    ASSERT_GE(facts.certOffset, patch.size());
+    const unsigned char* header = &signed256[facts.certOffset];
+    uint32_t blobEnd = facts.certOffset + (header[0] | header[1] << 8 | header[2] << 16);
+    struct Case {
+        const char* file;
+        size_t flip; // the byte changed; 0: none
+        const char* error;
+    };
+    const Case cases[] = {
+        {"sha256.exe", 0, nullptr},
+        {"sha1.exe", 0, nullptr},
+        {"sha256.exe", kArchiveOffset + 100, "changed after it was signed"},
+        {"sha256.exe", patch.size() - 1, "changed after it was signed"},
+        {"sha256.exe", facts.checksumAt, nullptr}, // outside the digest
+        {"sha256.exe", facts.certOffset + 8, "PKCS#7 data is damaged"},
+        {"sha256.exe", blobEnd - 16, "signature over the signed attributes does not verify"},
+    };
+    for (const Case& c : cases) {
+        Bytes file = t.Read(c.file);
+        if (c.flip) file[c.flip] ^= 0x20;
+        ASSERT_TRUE(t.Write("case.exe", file));
+        PatchReport r;
+        ASSERT_TRUE(InspectPatch(t.Path("case.exe"), &r));
+        std::string what = std::string(c.file) + " flipped at " + std::to_string(c.flip);
+        EXPECT_TRUE(r.signature.present) << what;
+        if (c.error) {
+            EXPECT_TRUE(Mentions(r.errors, c.error)) << what << ":\n" << Joined(r.errors);
+            continue;
+        }
+        EXPECT_TRUE(r.errors.empty()) << what << ":\n" << Joined(r.errors);
+        EXPECT_EQ(r.signature.digestMatches, 1) << what;
+        EXPECT_EQ(r.signature.signatureValid, 1) << what;
+        EXPECT_EQ(r.signature.algorithm, c.file[3] == '1' ? "SHA-1" : "SHA-256");
+        EXPECT_EQ(r.signature.signer, "CN=Throwaway patch signer");
+    }
+    // What the program says: an OK that names what it covers, a plain error.
+    EXPECT_EQ(RunTool("verify " + t.Path("sha256.exe"), out), 0);
+    EXPECT_NE(ReadText(out).find("chain was not judged"), std::string::npos) << ReadText(out);
+    EXPECT_EQ(RunTool("verify --json " + t.Path("sha256.exe"), out), 0);
+    EXPECT_NE(ReadText(out).find("\"digestMatches\": true"), std::string::npos) << ReadText(out);
+    EXPECT_EQ(RunTool("verify " + t.Path("case.exe"), out), 1);
 }
 
 // Output levels and machine-readable output: every --json run prints one
