@@ -115,13 +115,13 @@ bool ReadSignedDigest(const unsigned char* der, size_t size, SignedDigest* sd,
     DerItem info, type, wrapper, signedData, version, algorithms, content, contentType, inner,
         indirect, data, digestInfo, algorithm, oid, digest;
     auto damaged = [&](const char* where) {
-        *problem = std::string("its PKCS#7 data is damaged (") + where + ")";
+        *problem = std::string("the signature's PKCS#7 data is damaged (") + where + ")";
         return false;
     };
     if (!DerRead(der, size, 0, 0x30, &info) || !DerRead(der, info.end, info.at, 0x06, &type))
         return damaged("no ContentInfo at its start");
     if (!IsOid(der, type, kOidSignedData, sizeof(kOidSignedData))) {
-        *problem = "is not PKCS#7 SignedData";
+        *problem = "the signature is not PKCS#7 SignedData";
         return false;
     }
     if (!DerRead(der, info.end, type.end, 0xA0, &wrapper) ||
@@ -132,7 +132,8 @@ bool ReadSignedDigest(const unsigned char* der, size_t size, SignedDigest* sd,
         !DerRead(der, content.end, content.at, 0x06, &contentType))
         return damaged("the SignedData's fields");
     if (!IsOid(der, contentType, kOidIndirectData, sizeof(kOidIndirectData))) {
-        *problem = "signs something else than a program file (no Authenticode indirect data)";
+        *problem = "the signature signs something else than a program file (no Authenticode "
+                   "indirect data)";
         return false;
     }
     if (!DerRead(der, content.end, contentType.end, 0xA0, &inner) ||
@@ -214,7 +215,7 @@ void CheckSignature(const std::string& path, const char* enginePath, PatchReport
     s.present = true;
     SignedDigest sd;
     if (!ReadSignedDigest(table.data() + blobAt, blobSize, &sd, &problem)) {
-        r->errors.push_back("the signature " + problem);
+        r->errors.push_back(problem);
         return;
     }
     s.algorithm = sd.algorithm;

@@ -461,6 +461,8 @@ TEST(InstallCheck, TellsOkChangedMissingAndUnsafe) {
 int RunTool(const std::string& arguments, const std::string& output) {
     std::string command = std::string(KRN_TOOL_PATH) + " " + arguments + " >" + output + " 2>&1";
     int status = system(command.c_str());
+    // Output that is not a terminal never gets a progress line.
+    EXPECT_EQ(ReadText(output).find(" MiB read)"), std::string::npos) << arguments;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -561,6 +563,13 @@ TEST(PatchTool, SignatureDigestCoversTheFile) {
     EXPECT_EQ(RunTool("verify --json " + t.Path("sha256.exe"), out), 0);
     EXPECT_NE(ReadText(out).find("\"digestMatches\": true"), std::string::npos) << ReadText(out);
     EXPECT_EQ(RunTool("verify " + t.Path("case.exe"), out), 1);
+    // On a terminal, verify shows how far it has read.
+    if (system("command -v script >/dev/null") == 0) {
+        std::string command = "script -q -c '" + std::string(KRN_TOOL_PATH) + " verify " +
+                              t.Path("sha256.exe") + "' /dev/null >" + out;
+        EXPECT_EQ(system(command.c_str()), 0);
+        EXPECT_NE(ReadText(out).find("verifying: 100%"), std::string::npos) << ReadText(out);
+    }
 }
 
 // Output levels and machine-readable output: every --json run prints one
