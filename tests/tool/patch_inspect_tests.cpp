@@ -1,5 +1,6 @@
 // list and verify: they agree with what the package writer wrote, name every
 // kind of damage, notice one flipped byte in any entry, and survive garbage.
+#include "authenticode.h"
 #include "install_check.h"
 #include "package.h"
 #include "package_writer.h"
@@ -376,6 +377,107 @@ TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
             EXPECT_TRUE(Mentions(r.errors, c.error)) << Joined(r.errors);
         else
             EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+    }
+}
+
+// A DER element: tag, definite length, value.
+Bytes Der(unsigned char tag, const Bytes& value) {
+    Bytes out = {tag};
+    if (value.size() < 0x80) {
+        out.push_back((unsigned char)value.size());
+    } else {
+        out.push_back(0x82);
+        out.push_back((unsigned char)(value.size() >> 8));
+        out.push_back((unsigned char)value.size());
+    }
+    out.insert(out.end(), value.begin(), value.end());
+    return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// The signature's outer layers as a signer lays them out, around one
+// SpcIndirectDataContent with the given content type, digest OID and digest.
+Bytes SignedDataDer(const Bytes& contentType, const Bytes& digestOid, size_t digestSize) {
+    const Bytes kSignedData = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+    Bytes digestInfo = Der(0x30, Cat({Der(0x30, Cat({Der(0x06, digestOid), Der(0x05, {})})),
+                                      Der(0x04, Bytes(digestSize, 0xD1))}));
+    Bytes indirect = Der(0x30, Cat({Der(0x30, Der(0x06, {0x2B, 0x06})), digestInfo}));
+    Bytes content = Der(0x30, Cat({Der(0x06, contentType), Der(0xA0, indirect)}));
+    Bytes signedData = Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}), content, Bytes(200, 0x30)}));
+    return Der(0x30, Cat({Der(0x06, kSignedData), Der(0xA0, signedData)}));
+}
+
+// The hand-written walk to the signed digest: what it accepts, what it names,
+// and that a signature cut anywhere is refused without reading past its end.
+TEST(PatchInspect, ReadsTheSignedDigest) {
+    const Bytes kIndirect = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
+    const Bytes kSha256 = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+    const Bytes kSha384 = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02};
+    Bytes indefinite = SignedDataDer(kIndirect, kSha256, 32);
+    indefinite[1] = 0x80;
+    struct Case {
+        Bytes der;
+        const char* algorithm; // null: refused
+        const char* problem;
+    };
+    const Case cases[] = {
+        {SignedDataDer(kIndirect, kSha256, 32), "SHA-256", nullptr},
+        {SignedDataDer(kIndirect, {0x2B, 0x0E, 0x03, 0x02, 0x1A}, 20), "SHA-1", nullptr},
+        {SignedDataDer(kIndirect, kSha384, 48), "2.16.840.1.101.3.4.2.2", nullptr}, // not computed
+        {SignedDataDer(kIndirect, kSha256, 20), nullptr, "wrong size"},
+        {SignedDataDer({0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01}, kSha256, 32),
+         nullptr, "something else than a program file"},
+        {Der(0x30, Cat({Der(0x06, {0x2A, 0x03}), Der(0xA0, {})})), nullptr, "not PKCS#7"},
+        {indefinite, nullptr, "PKCS#7 data is damaged"},
+        {{}, nullptr, "PKCS#7 data is damaged"},
+    };
+    for (const Case& c : cases) {
+        SignedDigest sd;
+        std::string problem;
+        bool read = ReadSignedDigest(c.der.data(), c.der.size(), &sd, &problem);
+        EXPECT_EQ(read, c.algorithm != nullptr) << problem;
+        if (c.algorithm) {
+            EXPECT_EQ(sd.algorithm, c.algorithm);
+            EXPECT_EQ(sd.known, c.algorithm[0] == 'S');
+            EXPECT_EQ(sd.digest[sd.digestSize - 1], 0xD1);
+            EXPECT_TRUE(sd.content > c.der.data() && sd.content + sd.contentSize < &c.der.back());
+        } else {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        }
+    }
+    // Cut anywhere, a signature is refused; copies make ASan see any overread.
+    Bytes whole = SignedDataDer(kIndirect, kSha256, 32);
+    for (size_t n = 0; n < whole.size(); n++) {
+        Bytes cut(whole.begin(), whole.begin() + (long)n);
+        SignedDigest sd;
+        std::string problem;
+        EXPECT_FALSE(ReadSignedDigest(cut.data(), cut.size(), &sd, &problem)) << n;
+    }
+
+    const struct {
+        Bytes table;
+        const char* problem; // null: read
+    } tables[] = {
+        {{0x10, 0, 0, 0, 0, 2, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8}, nullptr},
+        {{0x10, 0, 0, 0, 0, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8}, "type 1"},
+        {{0x11, 0, 0, 0, 0, 2, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8}, "first entry of 17 bytes"},
+        {{0x10, 0, 0, 0, 0, 2, 2}, "shorter than"},
+    };
+    for (const auto& t : tables) {
+        size_t at = 0, size = 0;
+        std::string problem;
+        EXPECT_EQ(ReadWinCertificate(t.table.data(), t.table.size(), &at, &size, &problem),
+                  t.problem == nullptr);
+        if (t.problem)
+            EXPECT_NE(problem.find(t.problem), std::string::npos) << problem;
+        else
+            EXPECT_TRUE(at == 8 && size == 8);
     }
 }
 
