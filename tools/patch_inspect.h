@@ -39,7 +39,7 @@ bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts);
 
 // What verify found about an Authenticode signature.
 struct SignatureReport {
-    bool present = false;    // the certificate table holds a signature to check
+    bool present = false;    // the certificate table holds an Authenticode signature
     std::string algorithm;   // of its image digest: "SHA-256", "SHA-1", or a dotted OID
     int digestMatches = -1;  // the file's image digest is the signed one: 1, 0, -1 not computed
     int signatureValid = -1; // the signer's signature over what it signed: 1, 0, -1 not judged
