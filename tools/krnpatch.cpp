@@ -350,7 +350,10 @@ static const Command kCommands[] = {
      kInspectOptions, 1, RunList, true},
     {"verify", "verify <patch.exe> [--allow-test-twin]",
      "Reads everything again; exits with 1 and the reasons when anything would\n"
-     "make update.exe fail or install something else than meant.\n",
+     "make update.exe fail or install something else than meant. A signed patch\n"
+     "is read once more: the image digest its Authenticode signature carries must\n"
+     "be the file's, and the OK line says what that covers: the Linux tool does\n"
+     "not judge the signer's certificate chain, the Windows tool asks the system.\n",
      kInspectOptions, 1, RunVerify, true},
     {"extract", "extract <patch.exe> <folder> [--into-existing]",
      "Writes every entry of a patch that verifies under its install path below\n"
