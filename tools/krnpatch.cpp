@@ -69,21 +69,35 @@ static bool ReadTitleFile(const std::string& path, std::string* title) {
     return true;
 }
 
-// Percent shown last, so the line is redrawn only when it changes.
+// One progress line on stderr for build and verify: what is being done and
+// the percent shown last, so the line is redrawn only when it changes.
 struct ProgressLine {
-    int shown = -1;
+    const char* doing; // "building", "verifying"
+    int shown = -1;    // -1: nothing on the line
 };
 
-static void ShowBuildProgress(uint64_t done, uint64_t total, void* context) {
+static void ClearProgress(ProgressLine* line) {
+    if (line->shown < 0) return;
+    fprintf(stderr, "\r%60s\r", ""); // blanks: old consoles know no escapes
+    fflush(stderr);
+    line->shown = -1;
+}
+
+static void ShowProgress(uint64_t done, uint64_t total, void* context) {
     ProgressLine* line = (ProgressLine*)context;
     int percent = total ? (int)(done * 100 / total) : 100;
     if (percent == line->shown) return;
     line->shown = percent;
-    // The files are read twice: digests for the list first, then the copy.
-    fprintf(stderr, "\rbuilding: %3d%% (%s of %s MiB read)", percent,
+    fprintf(stderr, "\r%s: %3d%% (%s of %s MiB read)", line->doing, percent,
             GroupDigits(done >> 20).c_str(), GroupDigits(total >> 20).c_str());
-    if (done == total) fprintf(stderr, "\r%60s\r", ""); // blanks: old consoles know no escapes
     fflush(stderr);
+    if (done == total) ClearProgress(line);
+}
+
+// Progress only where someone watches it: a terminal, and neither --quiet
+// nor --json asked for plain output.
+static bool WantProgress() {
+    return gVerbosity > 0 && !gJson && IsTerminal(stderr);
 }
 
 static int RunBuild(const ParsedCommand& p) {
@@ -113,15 +127,17 @@ static int RunBuild(const ParsedCommand& p) {
     else if (!ReadTitleFile(*titleFile, &request.title))
         return Complain("cannot read the title file " + *titleFile, kExitFailed);
 
-    ProgressLine progress;
-    if (gVerbosity > 0 && !request.dryRun && IsTerminal(stderr)) {
-        request.progress = ShowBuildProgress;
+    // The files are read twice: digests for the list first, then the copy.
+    ProgressLine progress = {"building"};
+    if (!request.dryRun && WantProgress()) {
+        request.progress = ShowProgress;
         request.progressContext = &progress;
     }
     auto started = std::chrono::steady_clock::now();
     BuildSummary summary;
     std::vector<std::string> problems;
     bool built = BuildPatch(request, &summary, &problems);
+    ClearProgress(&progress);
     if (gVerbosity > 0) {
         for (const std::string& e : summary.excluded)
             printf("excluded: %s\n", e.c_str());
@@ -187,7 +203,12 @@ static int RunInspect(const ParsedCommand& p, const char* command, bool listing)
     if (p.operands.size() != 1)
         return Complain(std::string(command) + " takes one patch file", kExitUsage);
     PatchReport report;
-    bool opened = InspectPatch(p.operands[0], &report, HasOption(p, "--allow-test-twin"));
+    // The entries are read, then the whole file again when it is signed.
+    ProgressLine progress = {listing ? "reading" : "verifying"};
+    bool watched = WantProgress();
+    bool opened = InspectPatch(p.operands[0], &report, HasOption(p, "--allow-test-twin"),
+                               watched ? ShowProgress : nullptr, &progress);
+    ClearProgress(&progress);
     if (gJson) {
         printf("%s\n", PatchReportJson(command, p.operands[0], report).c_str());
         return report.errors.empty() ? kExitOk : kExitFailed;
@@ -329,7 +350,10 @@ static const Command kCommands[] = {
      kInspectOptions, 1, RunList, true},
     {"verify", "verify <patch.exe> [--allow-test-twin]",
      "Reads everything again; exits with 1 and the reasons when anything would\n"
-     "make update.exe fail or install something else than meant.\n",
+     "make update.exe fail or install something else than meant. A signed patch\n"
+     "is read once more: the image digest its Authenticode signature carries must\n"
+     "be the file's, and the OK line says what that covers: the Linux tool does\n"
+     "not judge the signer's certificate chain, the Windows tool asks the system.\n",
      kInspectOptions, 1, RunVerify, true},
     {"extract", "extract <patch.exe> <folder> [--into-existing]",
      "Writes every entry of a patch that verifies under its install path below\n"

@@ -10,7 +10,7 @@
 #include "patch_inspect.h"
 #include "patch_platform.h"
 #include "patch_text.h"
-#include "sha256.h"
+#include "secure_hash.h"
 #include "strbuf.h"
 #include "text.h"
 #include "stub_image.h"
@@ -472,17 +472,17 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
         LayOutHead(stub, plan, digests, &head);
         // The published SHA-256 is taken from the bytes as they are written,
         // so it costs no second read of a patch of up to 2 GiB.
-        Sha256 sha;
-        if (!Sha256Begin(&sha)) {
+        SecureHash sha;
+        if (!HashBegin(&sha, kHashSha256)) {
             problems->push_back("the SHA-256 service is not available");
             return false;
         }
-        Sha256Feed(&sha, head.data(), head.size());
+        HashFeed(&sha, head.data(), head.size());
         OutputFile out;
         if (!CreateOutput(request.outPath, &out, &error) ||
             !WriteOutput(&out, head.data(), head.size(), &error)) {
-            unsigned char unused[kSha256Size];
-            Sha256End(&sha, unused);
+            unsigned char unused[kMaxHashSize];
+            HashEnd(&sha, unused);
             problems->push_back(error);
             return false;
         }
@@ -490,7 +490,7 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
             unsigned char again[kDigestSize] = {0};
             auto copy = [&](const char* bytes, size_t n) {
                 FeedDigest(again, bytes, n);
-                Sha256Feed(&sha, bytes, n);
+                HashFeed(&sha, bytes, n);
                 report(n);
                 return WriteOutput(&out, bytes, n, &error);
             };
@@ -500,8 +500,8 @@ bool BuildPatch(const BuildRequest& request, BuildSummary* summary,
                 problems->push_back(plan.files[i].hostPath + ": changed while the patch was built");
             if (problems->size() != before) break;
         }
-        unsigned char sha256[kSha256Size];
-        bool hashed = Sha256End(&sha, sha256);
+        unsigned char sha256[kMaxHashSize];
+        bool hashed = HashEnd(&sha, sha256);
         if (problems->size() != before) return false; // out abandons the temporary
         if (!hashed) {
             problems->push_back("the SHA-256 of the patch could not be computed");

@@ -1,6 +1,7 @@
 // Building a patch from a folder of replacement files: the folder scan, the
 // checks made before anything is written, and the build itself.
 #pragma once
+#include "progress.h"
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -23,9 +24,6 @@ struct PatchPlan {
     bool folderProblems = false; // the scan refused something: "no files" would mislead
     uint32_t unchangedFromBase = 0;
 };
-
-// Called as the patch is written: bytes done of total.
-typedef void (*ProgressFn)(uint64_t done, uint64_t total, void* context);
 
 struct BuildRequest {
     std::string stubPath;

@@ -3,6 +3,7 @@
 // the checks around them are stricter than update.exe, to catch damage.
 #include "patch_inspect.h"
 
+#include "authenticode.h"
 #include "file_object.h"
 #include "package.h"
 #include "patch_build.h"
@@ -82,11 +83,13 @@ bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts) {
     if (!inside(pe, 26) || memcmp(data + pe, "PE\0\0", 4) != 0) return false;
     facts->machine = Le16(data + pe + 4);
     uint16_t sections = Le16(data + pe + 6), optionalSize = Le16(data + pe + 20);
+    if (optionalSize >= 68) facts->checksumAt = pe + 24 + 64;
     // The data directories start at 96 (PE32) or 112 (PE32+) into the optional
     // header; the certificate table is the fifth.
     uint32_t directories = Le16(data + pe + 24) == 0x20B ? 112 : 96;
     uint64_t security = (uint64_t)pe + 24 + directories + 4 * 8;
     if (optionalSize >= directories + 5 * 8 && inside(security, 8)) {
+        facts->certEntryAt = (uint32_t)security;
         facts->certOffset = Le32(data + security);
         facts->certSize = Le32(data + security + 4);
     }
@@ -112,6 +115,7 @@ static void InspectImage(FileObject* file, PatchReport* r, bool allowTestTwin) {
         r->notPatch = true;
         return;
     }
+    r->image = facts;
     r->machine = facts.machine;
     r->imageEnd = facts.imageEnd;
     r->certOffset = facts.certOffset;
@@ -202,7 +206,7 @@ static void InspectTable(const Package& package, PatchReport* r) {
 }
 
 static bool DigestEntry(Package* package, uint32_t index, uint32_t size,
-                        unsigned char (&digest)[kDigestSize]) {
+                        unsigned char (&digest)[kDigestSize], ProgressTally* progress) {
     memset(digest, 0, sizeof(digest));
     if (!SeekToEntry(package, index)) return false;
     std::vector<unsigned char> chunk(size < kChunkSize ? size : kChunkSize);
@@ -211,6 +215,7 @@ static bool DigestEntry(Package* package, uint32_t index, uint32_t size,
         if (package->file.Read(chunk.data(), n) != n) return false;
         FeedDigest(digest, chunk.data(), n);
         done += n;
+        AdvanceProgress(progress, n);
     }
     return true;
 }
@@ -288,7 +293,7 @@ static void InspectListBytes(Package* package, PatchReport* r) {
 
 // What update.exe makes of each entry: its install name, expected digest,
 // and whether its bytes give that digest.
-static void InspectInstallation(Package* package, PatchReport* r) {
+static void InspectInstallation(Package* package, PatchReport* r, ProgressTally* progress) {
     PackageList list = {nullptr, 0};
     if (r->listIndex >= 0) ReadPackageList(&list, package, (uint32_t)r->listIndex);
     for (uint32_t k = 0; k < list.count; k++) {
@@ -301,7 +306,7 @@ static void InspectInstallation(Package* package, PatchReport* r) {
     for (uint32_t i = 0; i < r->entries.size(); i++) {
         InspectedEntry& entry = r->entries[i];
         std::string label = EntryLabel(i, entry.name);
-        if (entry.readable && !DigestEntry(package, i, entry.size, entry.digest)) {
+        if (entry.readable && !DigestEntry(package, i, entry.size, entry.digest, progress)) {
             r->errors.push_back(label + ": its bytes cannot be read");
             entry.readable = false;
         }
@@ -385,7 +390,15 @@ static void InspectTail(PatchReport* r) {
     }
 }
 
-bool InspectPatch(const std::string& path, PatchReport* r, bool allowTestTwin) {
+// A certificate table wholly behind the payload and inside the file: the
+// only place where a signature can still match the file.
+static bool SignatureInPlace(const PatchReport& r) {
+    return r.certSize && r.certOffset >= r.payloadEnd &&
+           (uint64_t)r.certOffset + r.certSize <= r.fileSize;
+}
+
+bool InspectPatch(const std::string& path, PatchReport* r, bool allowTestTwin,
+                  ProgressFn progressFn, void* progressContext) {
     *r = PatchReport();
     std::error_code ec;
     r->fileSize = (uint64_t)fs::file_size(fs::u8path(path), ec);
@@ -447,6 +460,12 @@ bool InspectPatch(const std::string& path, PatchReport* r, bool allowTestTwin) {
         r->warnings.push_back("the magic is not \"VELMAR ARC20\": update.exe reads the table as "
                               "32-byte short entries");
     InspectTable(package, r);
+    ProgressTally progress;
+    progress.report = progressFn;
+    progress.context = progressContext;
+    for (const InspectedEntry& entry : r->entries)
+        if (entry.readable) progress.total += entry.size;
+    if (SignatureInPlace(*r)) progress.total += r->fileSize;
     r->listIndex = FindVersionListEntry(package);
     if (r->listIndex < 0) {
         r->errors.push_back("no entry is named KRN.hvl: update.exe would install every entry "
@@ -454,9 +473,10 @@ bool InspectPatch(const std::string& path, PatchReport* r, bool allowTestTwin) {
     } else {
         InspectListBytes(&package, r);
     }
-    InspectInstallation(&package, r);
+    InspectInstallation(&package, r, &progress);
     ClosePackage(&package);
     InspectTail(r);
+    if (SignatureInPlace(*r)) CheckSignature(path, engine.narrow.c_str(), r, &progress);
     return true;
 }
 
@@ -501,6 +521,13 @@ void PrintPatchListing(const PatchReport& r, FILE* out) {
                 Hex32(r.payloadEnd).c_str());
     else
         fprintf(out, "signature: none\n");
+    const SignatureReport& s = r.signature;
+    if (s.present)
+        fprintf(out, "           %s image digest %s%s%s\n", s.algorithm.c_str(),
+                s.digestMatches == 1   ? "matches"
+                : s.digestMatches == 0 ? "DOES NOT MATCH"
+                                       : "not checked",
+                s.signer.empty() ? "" : ", signer ", s.signer.c_str());
     if (!r.entries.empty())
         fprintf(out, "\n  #  %12s  %-16s  %-8s  %s\n", "size", "digest", "bytes",
                 "entry -> install path");
@@ -526,9 +553,13 @@ bool PrintVerdict(const PatchReport& r, FILE* out) {
         fprintf(out, "warning: %s\n", w.c_str());
     for (const std::string& e : r.errors)
         fprintf(out, "error: %s\n", e.c_str());
-    if (r.errors.empty())
+    if (r.errors.empty()) {
         fprintf(out, "OK: %u entries, every listed digest matches\n", (unsigned)r.entries.size());
-    else
+        const SignatureReport& s = r.signature;
+        if (s.digestMatches == 1)
+            fprintf(out, "signature: %s image digest matches; %s\n", s.algorithm.c_str(),
+                    s.covered.c_str());
+    } else
         fprintf(out, "FAILED: %u error(s)\n", (unsigned)r.errors.size());
     return r.errors.empty();
 }

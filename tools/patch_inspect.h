@@ -3,6 +3,7 @@
 // update.exe fail or install something else than the maintainer meant.
 #pragma once
 #include "digest.h"
+#include "progress.h"
 #include <stdint.h>
 #include <stdio.h>
 #include <string>
@@ -25,6 +26,28 @@ struct ListedPath {
     unsigned char digest[kDigestSize];
 };
 
+// What the PE headers at the start of a program say; false when there are none.
+struct ImageFacts {
+    uint16_t machine = 0;
+    uint64_t imageEnd = 0;   // end of the last section's bytes in the file
+    uint32_t certOffset = 0; // certificate table (a signature), 0 when unsigned
+    uint32_t certSize = 0;
+    uint32_t checksumAt = 0;  // file offset of the optional header's CheckSum
+    uint32_t certEntryAt = 0; // of the certificate table's directory entry; 0 when none
+};
+bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts);
+
+// What verify found about an Authenticode signature.
+struct SignatureReport {
+    bool present = false;    // the certificate table holds an Authenticode signature
+    std::string algorithm;   // of its image digest: "SHA-256", "SHA-1", or a dotted OID
+    int digestMatches = -1;  // the file's image digest is the signed one: 1, 0, -1 not computed
+    int signatureValid = -1; // the signer's signature over what it signed: 1, 0, -1 not judged
+    std::string signer;      // the signing certificate's subject (UTF-8), "" when not had
+    std::string chain;       // the judgement of the signer's certificate chain, in words
+    std::string covered;     // what an OK says about the signature, in words
+};
+
 struct PatchReport {
     uint64_t fileSize = 0;
     uint16_t machine = 0;     // of the program image: 0x14C i386, 0x8664 x86-64, 0 none
@@ -43,24 +66,20 @@ struct PatchReport {
     uint64_t payloadEnd = 0; // end of the last entry's bytes
     uint32_t certOffset = 0; // Authenticode certificate table, 0 when unsigned
     uint32_t certSize = 0;
+    ImageFacts image; // the program image's headers, as read
+    SignatureReport signature;
     bool notPatch = false;             // no payload or no program image: nothing else was looked at
     std::vector<std::string> errors;   // update.exe would fail or misbehave
     std::vector<std::string> warnings; // odd, but update.exe copes
 };
 
-// What the PE headers at the start of a program say; false when there are none.
-struct ImageFacts {
-    uint16_t machine = 0;
-    uint64_t imageEnd = 0;   // end of the last section's bytes in the file
-    uint32_t certOffset = 0; // certificate table (a signature), 0 when unsigned
-    uint32_t certSize = 0;
-};
-bool ReadImageFacts(const unsigned char* data, size_t size, ImageFacts* facts);
-
 // Reads the patch at path (UTF-8). False only when the file cannot be opened
 // at all; every other finding lands in the report. A patch built on the
 // 64-bit test twin is an error unless allowTestTwin (then a warning).
-bool InspectPatch(const std::string& path, PatchReport* report, bool allowTestTwin = false);
+// progress, when given, hears of every byte read (the entries, then the
+// whole file again for a signature's digest).
+bool InspectPatch(const std::string& path, PatchReport* report, bool allowTestTwin = false,
+                  ProgressFn progress = nullptr, void* progressContext = nullptr);
 
 // The seal: the low 32 bits of the content digest's rolling value over the
 // version list with its reserved field taken as zero, stored in that field.

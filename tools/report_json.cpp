@@ -13,6 +13,15 @@ static std::string Bool(bool b) {
     return b ? "true" : "false";
 }
 
+// 1 true, 0 false, -1 null: a check that was not made.
+static std::string Tristate(int value) {
+    return value < 0 ? "null" : Bool(value != 0);
+}
+
+static std::string OrNull(const std::string& utf8) {
+    return utf8.empty() ? "null" : JsonString(utf8);
+}
+
 static std::string Digest(const unsigned char* d) {
     return JsonString(HexBytes(d, kDigestSize));
 }
@@ -42,10 +51,16 @@ std::string PatchReportJson(const char* command, const std::string& file, const 
              "}";
     else
         j += ", \"versionList\": null";
-    if (r.certSize)
+    if (r.certSize) {
+        const SignatureReport& s = r.signature;
         j += ", \"signature\": {\"offset\": " + Num(r.certOffset) +
-             ", \"size\": " + Num(r.certSize) + "}";
-    else
+             ", \"size\": " + Num(r.certSize) + ", \"present\": " + Bool(s.present) +
+             ", \"digestAlgorithm\": " + OrNull(s.algorithm) +
+             ", \"digestMatches\": " + Tristate(s.digestMatches) +
+             ", \"signatureValid\": " + Tristate(s.signatureValid) +
+             ", \"signer\": " + OrNull(s.signer) + ", \"chain\": " + OrNull(s.chain) +
+             ", \"covered\": " + OrNull(s.covered) + "}";
+    } else
         j += ", \"signature\": null";
     j += ", \"entries\": [";
     for (size_t i = 0; i < r.entries.size(); i++) {

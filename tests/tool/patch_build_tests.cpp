@@ -5,7 +5,7 @@
 #include "file_selection.h"
 #include "patch_extract.h"
 #include "patch_platform.h"
-#include "sha256.h"
+#include "secure_hash.h"
 #include "patch_text.h"
 #include "tool_fixture.h"
 #include "version_list.h"
@@ -294,11 +294,11 @@ TEST(PatchBuild, Sha256OfTheFinishedPatch) {
         {ToBytes("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
     };
     for (const Case& c : cases) {
-        Sha256 sha;
-        unsigned char digest[kSha256Size];
-        ASSERT_TRUE(Sha256Begin(&sha));
-        Sha256Feed(&sha, c.data.data(), c.data.size());
-        ASSERT_TRUE(Sha256End(&sha, digest));
+        SecureHash sha;
+        unsigned char digest[kMaxHashSize];
+        ASSERT_TRUE(HashBegin(&sha, kHashSha256));
+        HashFeed(&sha, c.data.data(), c.data.size());
+        ASSERT_TRUE(HashEnd(&sha, digest));
         EXPECT_EQ(HexBytes(digest, kSha256Size), c.hex);
     }
     BuildBench b;
@@ -307,11 +307,11 @@ TEST(PatchBuild, Sha256OfTheFinishedPatch) {
     std::vector<std::string> problems;
     ASSERT_TRUE(BuildPatch(b.request, &summary, &problems)) << Joined(problems);
     Bytes patch = b.Read("out/patch.exe");
-    Sha256 sha;
-    unsigned char digest[kSha256Size];
-    ASSERT_TRUE(Sha256Begin(&sha));
-    Sha256Feed(&sha, patch.data(), patch.size());
-    ASSERT_TRUE(Sha256End(&sha, digest));
+    SecureHash sha;
+    unsigned char digest[kMaxHashSize];
+    ASSERT_TRUE(HashBegin(&sha, kHashSha256));
+    HashFeed(&sha, patch.data(), patch.size());
+    ASSERT_TRUE(HashEnd(&sha, digest));
     EXPECT_EQ(summary.sha256, HexBytes(digest, kSha256Size));
 }
 

@@ -1,5 +1,6 @@
 // list and verify: they agree with what the package writer wrote, name every
 // kind of damage, notice one flipped byte in any entry, and survive garbage.
+#include "authenticode.h"
 #include "install_check.h"
 #include "package.h"
 #include "package_writer.h"
@@ -355,7 +356,9 @@ TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
         const char* warning;
     };
     const Case cases[] = {
-        {end, nullptr, nullptr}, // signed after the payload was appended
+        // Signed after the payload was appended: in place, so its contents
+        // are read, and these 16 bytes are no signature.
+        {end, "certificate table has a first entry", nullptr},
         {end - 100, "signed before", nullptr},
         {end - 4, "signed before", nullptr},
         {end + 1, "cut short", nullptr}, // its table ends a byte past the file's end
@@ -374,6 +377,107 @@ TEST(PatchInspect, TellsASignatureBehindThePayloadFromOneInside) {
             EXPECT_TRUE(Mentions(r.errors, c.error)) << Joined(r.errors);
         else
             EXPECT_TRUE(r.errors.empty()) << Joined(r.errors);
+    }
+}
+
+// A DER element: tag, definite length, value.
+Bytes Der(unsigned char tag, const Bytes& value) {
+    Bytes out = {tag};
+    if (value.size() < 0x80) {
+        out.push_back((unsigned char)value.size());
+    } else {
+        out.push_back(0x82);
+        out.push_back((unsigned char)(value.size() >> 8));
+        out.push_back((unsigned char)value.size());
+    }
+    out.insert(out.end(), value.begin(), value.end());
+    return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// The signature's outer layers as a signer lays them out, around one
+// SpcIndirectDataContent with the given content type, digest OID and digest.
+Bytes SignedDataDer(const Bytes& contentType, const Bytes& digestOid, size_t digestSize) {
+    const Bytes kSignedData = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+    Bytes digestInfo = Der(0x30, Cat({Der(0x30, Cat({Der(0x06, digestOid), Der(0x05, {})})),
+                                      Der(0x04, Bytes(digestSize, 0xD1))}));
+    Bytes indirect = Der(0x30, Cat({Der(0x30, Der(0x06, {0x2B, 0x06})), digestInfo}));
+    Bytes content = Der(0x30, Cat({Der(0x06, contentType), Der(0xA0, indirect)}));
+    Bytes signedData = Der(0x30, Cat({Der(0x02, {1}), Der(0x31, {}), content, Bytes(200, 0x30)}));
+    return Der(0x30, Cat({Der(0x06, kSignedData), Der(0xA0, signedData)}));
+}
+
+// The hand-written walk to the signed digest: what it accepts, what it names,
+// and that a signature cut anywhere is refused without reading past its end.
+TEST(PatchInspect, ReadsTheSignedDigest) {
+    const Bytes kIndirect = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
+    const Bytes kSha256 = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+    const Bytes kSha384 = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02};
+    Bytes indefinite = SignedDataDer(kIndirect, kSha256, 32);
+    indefinite[1] = 0x80;
+    struct Case {
+        Bytes der;
+        const char* algorithm; // null: refused
+        const char* problem;
+    };
+    const Case cases[] = {
+        {SignedDataDer(kIndirect, kSha256, 32), "SHA-256", nullptr},
+        {SignedDataDer(kIndirect, {0x2B, 0x0E, 0x03, 0x02, 0x1A}, 20), "SHA-1", nullptr},
+        {SignedDataDer(kIndirect, kSha384, 48), "2.16.840.1.101.3.4.2.2", nullptr}, // not computed
+        {SignedDataDer(kIndirect, kSha256, 20), nullptr, "wrong size"},
+        {SignedDataDer({0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01}, kSha256, 32),
+         nullptr, "something else than a program file"},
+        {Der(0x30, Cat({Der(0x06, {0x2A, 0x03}), Der(0xA0, {})})), nullptr, "not PKCS#7"},
+        {indefinite, nullptr, "PKCS#7 data is damaged"},
+        {{}, nullptr, "PKCS#7 data is damaged"},
+    };
+    for (const Case& c : cases) {
+        SignedDigest sd;
+        std::string problem;
+        bool read = ReadSignedDigest(c.der.data(), c.der.size(), &sd, &problem);
+        EXPECT_EQ(read, c.algorithm != nullptr) << problem;
+        if (c.algorithm) {
+            EXPECT_EQ(sd.algorithm, c.algorithm);
+            EXPECT_EQ(sd.known, c.algorithm[0] == 'S');
+            EXPECT_EQ(sd.digest[sd.digestSize - 1], 0xD1);
+            EXPECT_TRUE(sd.content > c.der.data() && sd.content + sd.contentSize < &c.der.back());
+        } else {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        }
+    }
+    // Cut anywhere, a signature is refused; copies make ASan see any overread.
+    Bytes whole = SignedDataDer(kIndirect, kSha256, 32);
+    for (size_t n = 0; n < whole.size(); n++) {
+        Bytes cut(whole.begin(), whole.begin() + (long)n);
+        SignedDigest sd;
+        std::string problem;
+        EXPECT_FALSE(ReadSignedDigest(cut.data(), cut.size(), &sd, &problem)) << n;
+    }
+
+    const struct {
+        Bytes table;
+        const char* problem; // null: read
+    } tables[] = {
+        {{0x10, 0, 0, 0, 0, 2, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8}, nullptr},
+        {{0x10, 0, 0, 0, 0, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8}, "type 1"},
+        {{0x11, 0, 0, 0, 0, 2, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8}, "first entry of 17 bytes"},
+        {{0x10, 0, 0, 0, 0, 2, 2}, "shorter than"},
+    };
+    for (const auto& t : tables) {
+        size_t at = 0, size = 0;
+        std::string problem;
+        EXPECT_EQ(ReadWinCertificate(t.table.data(), t.table.size(), &at, &size, &problem),
+                  t.problem == nullptr);
+        if (t.problem)
+            EXPECT_NE(problem.find(t.problem), std::string::npos) << problem;
+        else
+            EXPECT_TRUE(at == 8 && size == 8);
     }
 }
 
@@ -459,6 +563,8 @@ TEST(InstallCheck, TellsOkChangedMissingAndUnsafe) {
 int RunTool(const std::string& arguments, const std::string& output) {
     std::string command = std::string(KRN_TOOL_PATH) + " " + arguments + " >" + output + " 2>&1";
     int status = system(command.c_str());
+    // Output that is not a terminal never gets a progress line.
+    EXPECT_EQ(ReadText(output).find(" MiB read)"), std::string::npos) << arguments;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -488,6 +594,84 @@ TEST(PatchTool, ExitStatusesAndMessages) {
     ASSERT_TRUE(t.Write("patch.exe", patch));
     EXPECT_EQ(RunTool("verify " + t.Path("patch.exe"), out), 1);
     EXPECT_NE(ReadText(out).find("FAILED"), std::string::npos);
+}
+
+// A signature's image digest is checked against the file: a patch signed
+// with a throwaway certificate, then changed at one point at a time.
+TEST(PatchTool, SignatureDigestCoversTheFile) {
+    if (system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "osslsigncode or openssl missing (scripts/install-deps.sh installs them)";
+    ToolScratch t;
+    WriterOptions options;
+    options.title = "t";
+    Bytes patch;
+    std::string error, key = t.Path("k.pem"), cert = t.Path("c.pem"), out = t.Path("out.txt");
+    Bytes stub = FakeStub();
+    PutLe32(&stub, 0x98 + 92, 16); // NumberOfRvaAndSizes: the signer wants the table's entry
+    ASSERT_TRUE(BuildPackage(stub, options, TwoFiles(), &patch, &error)) << error;
+    ASSERT_TRUE(t.Write("patch.exe", patch));
+    ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+                      "'/CN=Throwaway patch signer' -keyout " +
+                      key + " -out " + cert + " >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    for (std::string hash : {"sha1", "sha256"})
+        ASSERT_EQ(
+            system(("osslsigncode sign -h " + hash + " -certs " + cert + " -key " + key + " -in " +
+                    t.Path("patch.exe") + " -out " + t.Path(hash + ".exe") + " >/dev/null")
+                       .c_str()),
+            0);
+    Bytes signed256 = t.Read("sha256.exe");
+    ImageFacts facts;
+    ASSERT_TRUE(ReadImageFacts(signed256.data(), signed256.size(), &facts));
+    ASSERT_GE(facts.certOffset, patch.size());
+    const unsigned char* header = &signed256[facts.certOffset];
+    uint32_t blobEnd = facts.certOffset + (header[0] | header[1] << 8 | header[2] << 16);
+    struct Case {
+        const char* file;
+        size_t flip; // the byte changed; 0: none
+        const char* error;
+    };
+    const Case cases[] = {
+        {"sha256.exe", 0, nullptr},
+        {"sha1.exe", 0, nullptr},
+        {"sha256.exe", kArchiveOffset + 100, "changed after it was signed"},
+        {"sha256.exe", patch.size() - 1, "changed after it was signed"},
+        {"sha256.exe", facts.checksumAt, nullptr}, // outside the digest
+        {"sha256.exe", facts.certOffset + 8, "PKCS#7 data is damaged"},
+        {"sha256.exe", blobEnd - 16, "signature over the signed attributes does not verify"},
+    };
+    for (const Case& c : cases) {
+        Bytes file = t.Read(c.file);
+        if (c.flip) file[c.flip] ^= 0x20;
+        ASSERT_TRUE(t.Write("case.exe", file));
+        PatchReport r;
+        ASSERT_TRUE(InspectPatch(t.Path("case.exe"), &r));
+        std::string what = std::string(c.file) + " flipped at " + std::to_string(c.flip);
+        EXPECT_TRUE(r.signature.present) << what;
+        if (c.error) {
+            EXPECT_TRUE(Mentions(r.errors, c.error)) << what << ":\n" << Joined(r.errors);
+            continue;
+        }
+        EXPECT_TRUE(r.errors.empty()) << what << ":\n" << Joined(r.errors);
+        EXPECT_EQ(r.signature.digestMatches, 1) << what;
+        EXPECT_EQ(r.signature.signatureValid, 1) << what;
+        EXPECT_EQ(r.signature.algorithm, c.file[3] == '1' ? "SHA-1" : "SHA-256");
+        EXPECT_EQ(r.signature.signer, "CN=Throwaway patch signer");
+    }
+    // What the program says: an OK that names what it covers, a plain error.
+    EXPECT_EQ(RunTool("verify " + t.Path("sha256.exe"), out), 0);
+    EXPECT_NE(ReadText(out).find("chain was not judged"), std::string::npos) << ReadText(out);
+    EXPECT_EQ(RunTool("verify --json " + t.Path("sha256.exe"), out), 0);
+    EXPECT_NE(ReadText(out).find("\"digestMatches\": true"), std::string::npos) << ReadText(out);
+    EXPECT_EQ(RunTool("verify " + t.Path("case.exe"), out), 1);
+    // On a terminal, verify shows how far it has read.
+    if (system("command -v script >/dev/null") == 0) {
+        std::string command = "script -q -c '" + std::string(KRN_TOOL_PATH) + " verify " +
+                              t.Path("sha256.exe") + "' /dev/null >" + out;
+        EXPECT_EQ(system(command.c_str()), 0);
+        EXPECT_NE(ReadText(out).find("verifying: 100%"), std::string::npos) << ReadText(out);
+    }
 }
 
 // Output levels and machine-readable output: every --json run prints one

@@ -61,6 +61,34 @@ listing=$(run "$krnpatch" list --allow-test-twin "$(win "$scratch/signed.exe")")
 echo "$listing" | grep -q "^signature: certificate table" || fail "list shows no signature: $listing"
 echo "$listing" | grep -q "^OK:" || fail "list: $listing"
 
+# verify checks the signature's image digest against the file: one byte
+# changed at a time, the CheckSum (which the digest leaves out) passing.
+flip() { # flip <out> <what>: a copy of signed.exe with one byte changed
+  python3 - "$scratch/signed.exe" "$1" "$2" <<'PY'
+import struct, sys
+b = bytearray(open(sys.argv[1], "rb").read())
+pe = struct.unpack_from("<I", b, 0x3C)[0]
+directories = 112 if struct.unpack_from("<H", b, pe + 24)[0] == 0x20B else 96
+cert = struct.unpack_from("<I", b, pe + 24 + directories + 32)[0]
+at = {"payload": 0x70400 + 100, "checksum": pe + 24 + 64, "pkcs7": cert + 8}[sys.argv[3]]
+b[at] ^= 0x20
+open(sys.argv[2], "wb").write(b)
+PY
+}
+while read -r what status expected; do
+  flip "$scratch/$what.exe" "$what"
+  out=$(run "$krnpatch" verify --allow-test-twin "$(win "$scratch/$what.exe")") && got=0 || got=$?
+  [ "$got" = "$status" ] && echo "$out" | grep -q "$expected" ||
+    fail "verify with the $what byte changed: status $got: $out"
+done <<'CASES'
+payload 1 changed after it was signed
+checksum 0 image digest matches; the file is byte for byte
+pkcs7 1 PKCS#7 data is damaged
+CASES
+out=$(run "$krnpatch" verify --allow-test-twin "$(win "$scratch/signed.exe")") ||
+  fail "verify refused the signed patch: $out"
+echo "$out" | grep "^signature:" || fail "verify does not say what its OK covers: $out"
+
 run "$driver" set-folder "$(win "$scratch/install")" >/dev/null || fail "set-folder"
 result=$(run "$driver" run "$(win "$scratch/signed.exe")" --answer yes --timeout-ms 60000)
 echo "$result"

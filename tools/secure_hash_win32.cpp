@@ -1,5 +1,5 @@
-// SHA-256 through the CryptoAPI that every Windows since XP SP3 carries.
-#include "sha256.h"
+// SHA-1 and SHA-256 through the CryptoAPI that every Windows since XP SP3 carries.
+#include "secure_hash.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -11,14 +11,16 @@ struct CryptoHash {
     bool failed;
 };
 
-bool Sha256Begin(Sha256* h) {
+bool HashBegin(SecureHash* h, HashKind kind) {
+    h->kind = kind;
     CryptoHash* state = new CryptoHash{0, 0, false};
     if (!CryptAcquireContextW(&state->provider, nullptr, nullptr, PROV_RSA_AES,
                               CRYPT_VERIFYCONTEXT)) {
         delete state;
         return false;
     }
-    if (!CryptCreateHash(state->provider, CALG_SHA_256, 0, 0, &state->hash)) {
+    if (!CryptCreateHash(state->provider, kind == kHashSha1 ? CALG_SHA1 : CALG_SHA_256, 0, 0,
+                         &state->hash)) {
         CryptReleaseContext(state->provider, 0);
         delete state;
         return false;
@@ -27,7 +29,7 @@ bool Sha256Begin(Sha256* h) {
     return true;
 }
 
-void Sha256Feed(Sha256* h, const void* bytes, size_t size) {
+void HashFeed(SecureHash* h, const void* bytes, size_t size) {
     CryptoHash* state = (CryptoHash*)h->state;
     const BYTE* p = (const BYTE*)bytes;
     while (state && !state->failed && size) {
@@ -38,13 +40,13 @@ void Sha256Feed(Sha256* h, const void* bytes, size_t size) {
     }
 }
 
-bool Sha256End(Sha256* h, unsigned char (&digest)[kSha256Size]) {
+bool HashEnd(SecureHash* h, unsigned char (&digest)[kMaxHashSize]) {
     CryptoHash* state = (CryptoHash*)h->state;
     h->state = nullptr;
     if (!state) return false;
-    DWORD size = kSha256Size;
+    DWORD size = kMaxHashSize;
     bool ok = !state->failed && CryptGetHashParam(state->hash, HP_HASHVAL, digest, &size, 0) &&
-              size == kSha256Size;
+              size == HashSize(h->kind);
     CryptDestroyHash(state->hash);
     CryptReleaseContext(state->provider, 0);
     delete state;
