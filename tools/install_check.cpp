@@ -10,7 +10,8 @@
 
 namespace fs = std::filesystem;
 
-bool DigestFile(const std::string& path, unsigned char (&digest)[kDigestSize], bool* missing) {
+bool DigestFile(const std::string& path, unsigned char (&digest)[kDigestSize], bool* missing,
+                ProgressTally* progress) {
     memset(digest, 0, sizeof(digest));
     std::error_code ec;
     fs::path host = fs::u8path(path);
@@ -21,27 +22,45 @@ bool DigestFile(const std::string& path, unsigned char (&digest)[kDigestSize], b
     while (in) {
         in.read(chunk.data(), (std::streamsize)chunk.size());
         FeedDigest(digest, chunk.data(), (size_t)in.gcount());
+        AdvanceProgress(progress, (uint64_t)in.gcount());
     }
     return in.eof();
 }
 
-bool CheckInstallation(const std::string& folder, InstallCheck* check) {
+// Where a record's file lies, or "" when its path would leave the folder:
+// a damaged list must not send the check outside it.
+static std::string RecordFile(const std::string& folder, const ListedPath& record) {
+    if (!IsSafeInstallName(record.path.c_str())) return std::string();
+    std::string relative = SjisToUtf8(record.path);
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    return (fs::u8path(folder) / fs::u8path(relative)).u8string();
+}
+
+bool CheckInstallation(const std::string& folder, InstallCheck* check, ProgressFn progress,
+                       void* context) {
     *check = InstallCheck();
     bool listOk = ReadVersionListFile((fs::u8path(folder) / "KRN.hvl").u8string(), &check->list);
     bool allOk = listOk;
+    // A game's files run to gigabytes: the sizes first, for the progress line.
+    ProgressTally tally;
+    tally.report = progress;
+    tally.context = context;
+    for (const ListedPath& record : check->list.records) {
+        std::error_code ec;
+        std::string path = progress ? RecordFile(folder, record) : std::string();
+        uintmax_t size = path.empty() ? 0 : fs::file_size(fs::u8path(path), ec);
+        if (!ec) tally.total += size;
+    }
     for (const ListedPath& record : check->list.records) {
         CheckedFile file;
         file.path = record.path;
         memcpy(file.expected, record.digest, kDigestSize);
-        // A damaged list must not send the check outside the folder.
-        if (!IsSafeInstallName(record.path.c_str())) {
+        std::string path = RecordFile(folder, record);
+        if (path.empty()) {
             file.state = kCheckUnsafe;
         } else {
-            std::string relative = SjisToUtf8(record.path);
-            std::replace(relative.begin(), relative.end(), '\\', '/');
             bool missing = false;
-            if (!DigestFile((fs::u8path(folder) / fs::u8path(relative)).u8string(), file.found,
-                            &missing))
+            if (!DigestFile(path, file.found, &missing, &tally))
                 file.state = missing ? kCheckMissing : kCheckUnreadable;
             else
                 file.state =

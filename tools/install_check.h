@@ -3,6 +3,7 @@
 #pragma once
 #include "digest.h"
 #include "patch_inspect.h"
+#include "progress.h"
 #include <string>
 #include <vector>
 
@@ -22,8 +23,11 @@ struct InstallCheck {
 
 // Content digest of the file at path (UTF-8), read a chunk at a time. False
 // when it cannot be opened (missing set when it does not exist) or read.
-bool DigestFile(const std::string& path, unsigned char (&digest)[kDigestSize], bool* missing);
+bool DigestFile(const std::string& path, unsigned char (&digest)[kDigestSize], bool* missing,
+                ProgressTally* progress = nullptr);
 // Reads folder's KRN.hvl and checks each record's file. True only when the
-// list reads cleanly and every file matches.
-bool CheckInstallation(const std::string& folder, InstallCheck* check);
+// list reads cleanly and every file matches. progress is told the bytes read
+// of the listed files' total size.
+bool CheckInstallation(const std::string& folder, InstallCheck* check,
+                       ProgressFn progress = nullptr, void* context = nullptr);
 const char* CheckStateName(CheckState state);

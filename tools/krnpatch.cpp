@@ -69,10 +69,10 @@ static bool ReadTitleFile(const std::string& path, std::string* title) {
     return true;
 }
 
-// One progress line on stderr for build and verify: what is being done and
+// One progress line on stderr for long work: what is being done and
 // the percent shown last, so the line is redrawn only when it changes.
 struct ProgressLine {
-    const char* doing; // "building", "verifying"
+    const char* doing; // "building", "verifying", "extracting", "checking"
     int shown = -1;    // -1: nothing on the line
 };
 
@@ -258,8 +258,12 @@ static int RunExtract(const ParsedCommand& p) {
         return Complain("extract takes a patch file and a folder", kExitUsage);
     uint32_t files = 0;
     std::vector<std::string> problems;
-    if (!ExtractPatch(p.operands[0], p.operands[1], HasOption(p, "--into-existing"), &files,
-                      &problems, HasOption(p, "--allow-test-twin"))) {
+    ProgressLine progress = {"extracting"};
+    bool ok = ExtractPatch(p.operands[0], p.operands[1], HasOption(p, "--into-existing"), &files,
+                           &problems, HasOption(p, "--allow-test-twin"),
+                           WantProgress() ? ShowProgress : nullptr, &progress);
+    ClearProgress(&progress);
+    if (!ok) {
         for (const std::string& problem : problems)
             Complain(problem, kExitFailed);
         return kExitFailed;
@@ -298,7 +302,10 @@ static int RunDigest(const ParsedCommand& p) {
 static int RunCheck(const ParsedCommand& p) {
     if (p.operands.size() != 1) return Complain("check takes one install folder", kExitUsage);
     InstallCheck check;
-    bool allOk = CheckInstallation(p.operands[0], &check);
+    ProgressLine progress = {"checking"};
+    bool allOk = CheckInstallation(p.operands[0], &check, WantProgress() ? ShowProgress : nullptr,
+                                   &progress);
+    ClearProgress(&progress);
     if (gJson) {
         printf("%s\n", InstallCheckJson(p.operands[0], check, allOk).c_str());
         return allOk ? kExitOk : kExitFailed;

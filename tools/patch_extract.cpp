@@ -30,8 +30,28 @@ static std::string FolderProblem(const std::string& folder, bool intoNonEmpty) {
     return std::string();
 }
 
+// The verifying read reports its own total; shown as the first half of the
+// work, the copy of about as many bytes being the second.
+struct ExtractProgress {
+    ProgressFn report;
+    void* context;
+    uint64_t verifyTotal;
+};
+
+static void ReportVerifyHalf(uint64_t done, uint64_t total, void* context) {
+    ExtractProgress* p = (ExtractProgress*)context;
+    p->verifyTotal = total;
+    p->report(done, 2 * total, p->context);
+}
+
+static void ReportCopyHalf(uint64_t done, uint64_t total, void* context) {
+    ExtractProgress* p = (ExtractProgress*)context;
+    p->report(p->verifyTotal + done, p->verifyTotal + total, p->context);
+}
+
 bool ExtractPatch(const std::string& patch, const std::string& folder, bool intoNonEmpty,
-                  uint32_t* files, std::vector<std::string>* problems, bool allowTestTwin) {
+                  uint32_t* files, std::vector<std::string>* problems, bool allowTestTwin,
+                  ProgressFn progress, void* context) {
     *files = 0;
     std::string refusal = FolderProblem(folder, intoNonEmpty);
     if (!refusal.empty()) {
@@ -39,13 +59,19 @@ bool ExtractPatch(const std::string& patch, const std::string& folder, bool into
         return false;
     }
     PatchReport report;
-    InspectPatch(patch, &report, allowTestTwin);
+    ExtractProgress halves = {progress, context, 0};
+    InspectPatch(patch, &report, allowTestTwin, progress ? ReportVerifyHalf : nullptr, &halves);
     if (!report.errors.empty()) {
         problems->push_back(patch + " does not verify; run krnpatch verify for the reasons");
         return false;
     }
     std::ifstream in(fs::u8path(patch), std::ios::binary);
     std::vector<char> chunk(kChunkSize);
+    ProgressTally tally;
+    tally.report = progress ? ReportCopyHalf : nullptr;
+    tally.context = &halves;
+    for (const InspectedEntry& entry : report.entries)
+        tally.total += entry.size;
     for (const InspectedEntry& entry : report.entries) {
         // Install paths passed the safety checks above: relative, no "..".
         // The list goes out as KRN.hvl whatever its entry is called.
@@ -72,6 +98,7 @@ bool ExtractPatch(const std::string& patch, const std::string& folder, bool into
                 return false;
             }
             done += n;
+            AdvanceProgress(&tally, n);
         }
         if (!CommitOutput(&out, &error)) {
             problems->push_back(error);

@@ -665,12 +665,19 @@ TEST(PatchTool, SignatureDigestCoversTheFile) {
     EXPECT_EQ(RunTool("verify --json " + t.Path("sha256.exe"), out), 0);
     EXPECT_NE(ReadText(out).find("\"digestMatches\": true"), std::string::npos) << ReadText(out);
     EXPECT_EQ(RunTool("verify " + t.Path("case.exe"), out), 1);
-    // On a terminal, verify shows how far it has read.
-    if (system("command -v script >/dev/null") == 0) {
-        std::string command = "script -q -c '" + std::string(KRN_TOOL_PATH) + " verify " +
-                              t.Path("sha256.exe") + "' /dev/null >" + out;
-        EXPECT_EQ(system(command.c_str()), 0);
-        EXPECT_NE(ReadText(out).find("verifying: 100%"), std::string::npos) << ReadText(out);
+    // On a terminal, long work shows how far it has got.
+    std::string signedPatch = t.Path("sha256.exe"), unpacked = t.Path("unpacked");
+    const std::string onTerminal[][2] = {
+        {"verify " + signedPatch, "verifying: 100%"},
+        {"extract " + signedPatch + " " + unpacked, "extracting: 100%"},
+        {"check " + unpacked, "checking: 100%"},
+    };
+    for (const auto& c : onTerminal) {
+        if (system("command -v script >/dev/null") != 0) break;
+        std::string command =
+            "script -q -c '" + std::string(KRN_TOOL_PATH) + " " + c[0] + "' /dev/null >" + out;
+        EXPECT_EQ(system(command.c_str()), 0) << c[0];
+        EXPECT_NE(ReadText(out).find(c[1]), std::string::npos) << c[0] << ": " << ReadText(out);
     }
 }
 
