@@ -21,13 +21,13 @@ static const unsigned char kOidIndirectData[] = {0x2B, 0x06, 0x01, 0x04, 0x01,
 static const unsigned char kOidSha1[] = {0x2B, 0x0E, 0x03, 0x02, 0x1A};
 static const unsigned char kOidSha256[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
 
-int ImageDigestRanges(const ImageFacts& f, uint64_t fileSize, HashRange (&ranges)[4]) {
-    ranges[0] = {0, f.checksumAt};
-    ranges[1] = {(uint64_t)f.checksumAt + 4, f.certEntryAt};
-    ranges[2] = {(uint64_t)f.certEntryAt + 8, f.certOffset};
+int ImageDigestRanges(const PatchReport& r, HashRange (&ranges)[4]) {
+    ranges[0] = {0, r.checksumAt};
+    ranges[1] = {(uint64_t)r.checksumAt + 4, r.certEntryAt};
+    ranges[2] = {(uint64_t)r.certEntryAt + 8, r.certOffset};
     // Bytes behind the table are covered too: they were not there when the
     // file was signed, so they are a change after signing.
-    ranges[3] = {(uint64_t)f.certOffset + f.certSize, fileSize};
+    ranges[3] = {(uint64_t)r.certOffset + r.certSize, r.fileSize};
     return 4;
 }
 
@@ -169,7 +169,7 @@ bool ReadSignedDigest(const unsigned char* der, size_t size, SignedDigest* sd,
 static bool DigestImage(FileObject* file, const PatchReport& r, HashKind kind,
                         unsigned char (&digest)[kMaxHashSize], ProgressTally* progress) {
     HashRange ranges[4];
-    int count = ImageDigestRanges(r.image, r.fileSize, ranges);
+    int count = ImageDigestRanges(r, ranges);
     SecureHash hash;
     if (!HashBegin(&hash, kind)) return false;
     std::vector<unsigned char> chunk(kChunkSize);

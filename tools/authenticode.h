@@ -19,7 +19,7 @@ struct HashRange {
 // and the table itself, in file order; returns how many ranges (some may be
 // empty). The caller has made sure the table lies inside the file, behind
 // the headers.
-int ImageDigestRanges(const ImageFacts& facts, uint64_t fileSize, HashRange (&ranges)[4]);
+int ImageDigestRanges(const PatchReport& r, HashRange (&ranges)[4]);
 
 // The first WIN_CERTIFICATE of a certificate table: where its PKCS#7
 // SignedData lies in the table. False with a reason when the table holds

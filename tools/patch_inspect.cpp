@@ -115,11 +115,12 @@ static void InspectImage(FileObject* file, PatchReport* r, bool allowTestTwin) {
         r->notPatch = true;
         return;
     }
-    r->image = facts;
     r->machine = facts.machine;
     r->imageEnd = facts.imageEnd;
     r->certOffset = facts.certOffset;
     r->certSize = facts.certSize;
+    r->checksumAt = facts.checksumAt;
+    r->certEntryAt = facts.certEntryAt;
     bool identity = HasUpdateIdentity(head.data(), head.size());
     if (r->fileSize <= kPayloadOffset) {
         r->errors.push_back(identity ? "this is the bare update.exe, not a patch: nothing "

@@ -66,7 +66,8 @@ struct PatchReport {
     uint64_t payloadEnd = 0; // end of the last entry's bytes
     uint32_t certOffset = 0; // Authenticode certificate table, 0 when unsigned
     uint32_t certSize = 0;
-    ImageFacts image; // the program image's headers, as read
+    uint32_t checksumAt = 0;  // of the optional header's CheckSum, left out of a signature's digest
+    uint32_t certEntryAt = 0; // of the certificate table's directory entry, left out too
     SignatureReport signature;
     bool notPatch = false;             // no payload or no program image: nothing else was looked at
     std::vector<std::string> errors;   // update.exe would fail or misbehave
