@@ -42,20 +42,23 @@ bool CheckInstallation(const std::string& folder, InstallCheck* check, ProgressF
     bool listOk = ReadVersionListFile((fs::u8path(folder) / "KRN.hvl").u8string(), &check->list);
     bool allOk = listOk;
     // A game's files run to gigabytes: the sizes first, for the progress line.
+    std::vector<std::string> paths;
     ProgressTally tally;
     tally.report = progress;
     tally.context = context;
     for (const ListedPath& record : check->list.records) {
+        paths.push_back(RecordFile(folder, record));
         std::error_code ec;
-        std::string path = progress ? RecordFile(folder, record) : std::string();
-        uintmax_t size = path.empty() ? 0 : fs::file_size(fs::u8path(path), ec);
+        uintmax_t size =
+            progress && !paths.back().empty() ? fs::file_size(fs::u8path(paths.back()), ec) : 0;
         if (!ec) tally.total += size;
     }
-    for (const ListedPath& record : check->list.records) {
+    for (size_t i = 0; i < paths.size(); i++) {
+        const ListedPath& record = check->list.records[i];
         CheckedFile file;
         file.path = record.path;
         memcpy(file.expected, record.digest, kDigestSize);
-        std::string path = RecordFile(folder, record);
+        const std::string& path = paths[i];
         if (path.empty()) {
             file.state = kCheckUnsafe;
         } else {
