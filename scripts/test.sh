@@ -14,6 +14,7 @@ ctest --preset native-asan -j2
 bash scripts/fuzz.sh --ci
 ctest --preset win32
 status=0
+rm -f build/win64/wineprefix.restarts build/win32-tests/wineprefix.restarts
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   status=0
   ctest --preset win64 || status=1
@@ -21,5 +22,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   exit $status' || status=$?
 for build in win64 win32-tests; do
   WINEPREFIX=$PWD/build/$build/wineprefix wineserver -k 2>/dev/null || true
+  if [ -s build/$build/wineprefix.restarts ]; then
+    echo "Wine ended these suites before their main; each was started again:"
+    cat build/$build/wineprefix.restarts
+  fi
 done
 exit $status
